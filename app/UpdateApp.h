@@ -1,0 +1,12 @@
+// The application object: shows the update dialog and ends when it ends.
+#pragma once
+
+#include "framework/Framework.h"
+
+class CUpdateApp : public CWinApp
+{
+public:
+    CUpdateApp() : CWinApp(nullptr) {}
+
+    BOOL InitInstance() override;
+};

@@ -1,0 +1,6 @@
+#include "Framework.h"
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
+{
+    return AfxWinMain(hInstance);
+}

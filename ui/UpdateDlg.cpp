@@ -1,0 +1,274 @@
+// The main dialog: construction, initialisation, the buttons, the system
+// menu, painting, and the members through which the run reaches the screen.
+#include "ui/UpdateDlg.h"
+
+#include "serial/PortNames.h"
+#include "ui/AboutDlg.h"
+#include "ui/HtmlHelp.h"
+#include "update/Texts.h"
+
+#include <commctrl.h>
+#include <cstdlib>
+#include <string>
+
+namespace
+{
+const char kNoPortsText[] = "There are no serial ports available.";
+const char kHelpFileName[] = "QV6100_UPDATE.chm";
+const COLORREF kCautionTextColour = RGB(255, 0, 0);
+const int kProgressMax = 100;
+}  // namespace
+
+CUpdateDlg::CUpdateDlg(CWnd* pParent) : CDialog(IDD_UPDATE_DIALOG, pParent)
+{
+    m_hIcon = ::LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
+}
+
+BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
+    ON_WM_SYSCOMMAND()
+    ON_WM_DESTROY()
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_BN_CLICKED(IDC_EXIT, &CUpdateDlg::OnExit)
+    ON_BN_CLICKED(IDC_START, &CUpdateDlg::OnStart)
+    ON_WM_TIMER()
+    ON_BN_CLICKED(IDC_CANCEL_RUN, &CUpdateDlg::OnCancelRun)
+    ON_WM_CONTEXTMENU()
+    ON_WM_ACTIVATE()
+    ON_WM_CTLCOLOR()
+    ON_COMMAND(ID_HELP, &CUpdateDlg::OnHelp)
+END_MESSAGE_MAP()
+
+void CUpdateDlg::DoDataExchange(CDataExchange* pDX)
+{
+    CDialog::DoDataExchange(pDX);
+    DDX_Text(pDX, IDC_STATUS, m_strStatus);
+    DDX_Text(pDX, IDC_PERCENT, m_strPercent);
+}
+
+BOOL CUpdateDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+
+    if (HMENU hSysMenu = GetSystemMenu(FALSE))
+    {
+        char about[128] = {};
+        if (::LoadStringA(AfxGetInstanceHandle(), IDS_ABOUTBOX, about, sizeof about) > 0)
+        {
+            ::AppendMenuA(hSysMenu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuA(hSysMenu, MF_STRING, IDM_ABOUTBOX, about);
+        }
+    }
+
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    // Restore, Move, Size, Minimize, Maximize, separator, Close, separator,
+    // About: take out Size, the separator before Close, Maximize and Close.
+    if (HMENU hSysMenu = GetSystemMenu(FALSE))
+    {
+        ::RemoveMenu(hSysMenu, 2, MF_BYPOSITION);
+        ::RemoveMenu(hSysMenu, 4, MF_BYPOSITION);
+        ::RemoveMenu(hSysMenu, 3, MF_BYPOSITION);
+        ::RemoveMenu(hSysMenu, 3, MF_BYPOSITION);
+    }
+
+    m_strStatus = kIdleStatusText;
+    PushLabels();
+
+    EnumeratePorts();
+    return TRUE;
+}
+
+void CUpdateDlg::EnumeratePorts()
+{
+    CWnd* pList = GetDlgItem(IDC_PORT);
+    int count = 0;
+    for (int i = 0; i < PortNameTable::kCount; ++i)
+    {
+        if (ProbePort(PortNames[i].c_str()))
+        {
+            if (pList)
+                pList->SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(PortNames[i].c_str()));
+            ++count;
+        }
+    }
+    if (count > 0)
+    {
+        if (pList)
+            pList->SendMessage(CB_SETCURSEL, 0);
+        return;
+    }
+    ShowMessage(kNoPortsText, kCaption, MB_ICONHAND | MB_OK);
+    EndDialog(1);
+}
+
+void CUpdateDlg::OnOK() {}
+
+void CUpdateDlg::OnCancel() {}
+
+void CUpdateDlg::OnStart()
+{
+    CWnd* pStart = GetDlgItem(IDC_START);
+    CWnd* pExit = GetDlgItem(IDC_EXIT);
+    CWnd* pCancel = GetDlgItem(IDC_CANCEL_RUN);
+    CWnd* pList = GetDlgItem(IDC_PORT);
+    CWnd* pPercent = GetDlgItem(IDC_PERCENT);
+    CWnd* pHelp = GetDlgItem(ID_HELP);
+
+    pStart->EnableWindow(FALSE);
+    pCancel->EnableWindow(TRUE);
+    pExit->EnableWindow(FALSE);
+    pPercent->EnableWindow(TRUE);
+    pList->EnableWindow(FALSE);
+    pCancel->SetFocus();
+
+    m_bCancel = 0;
+    RunUpdate();
+
+    pStart->EnableWindow(TRUE);
+    pCancel->EnableWindow(FALSE);
+    pExit->EnableWindow(TRUE);
+    pPercent->EnableWindow(FALSE);
+    pList->EnableWindow(TRUE);
+    pStart->SetFocus();
+
+    pCancel->SendMessage(BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    if (pHelp)
+        pHelp->SendMessage(BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    SendMessage(DM_SETDEFID, IDC_START);
+}
+
+void CUpdateDlg::OnCancelRun()
+{
+    m_bCancel = 1;
+}
+
+void CUpdateDlg::OnTimer(UINT_PTR nIDEvent)
+{
+    if (nIDEvent == TIMEOUT_TIMER_ID)
+        m_bTimeout = 1;
+    CDialog::OnTimer(nIDEvent);
+}
+
+void CUpdateDlg::OnExit()
+{
+    HtmlHelpA(nullptr, nullptr, HH_CLOSE_ALL, 0);
+    std::exit(0);
+}
+
+void CUpdateDlg::OnDestroy()
+{
+    HtmlHelpA(nullptr, nullptr, HH_CLOSE_ALL, 0);
+    CDialog::OnDestroy();
+}
+
+void CUpdateDlg::OnHelp()
+{
+    char path[MAX_PATH] = {};
+    const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return;
+
+    char drive[_MAX_DRIVE] = {};
+    char dir[_MAX_DIR] = {};
+    if (_splitpath_s(path, drive, sizeof drive, dir, sizeof dir, nullptr, 0, nullptr, 0) != 0)
+        return;
+    // A folder path too long for the help file's name is not opened rather
+    // than cut short.
+    const std::string help = std::string(drive) + dir + kHelpFileName;
+    if (help.size() >= MAX_PATH)
+        return;
+    HtmlHelpA(nullptr, help.c_str(), HH_DISPLAY_TOPIC, 0);
+}
+
+void CUpdateDlg::OnSysCommand(UINT nID, LPARAM lParam)
+{
+    CWnd* pStart = GetDlgItem(IDC_START);
+    const BOOL idle = pStart && pStart->IsWindowEnabled();
+    const UINT command = nID & 0xFFF0;
+
+    if (command == IDM_ABOUTBOX)
+    {
+        CAboutDlg about;
+        about.DoModal();
+        return;
+    }
+    if (!idle && (command == SC_MOUSEMENU || command == SC_DEFAULT || command == SC_KEYMENU))
+        return;
+    CDialog::OnSysCommand(nID, lParam);
+}
+
+void CUpdateDlg::OnPaint()
+{
+    if (!IsIconic())
+    {
+        CDialog::OnPaint();
+        return;
+    }
+    PAINTSTRUCT ps;
+    HDC hDC = ::BeginPaint(m_hWnd, &ps);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hDC), 0);
+
+    const int cxIcon = ::GetSystemMetrics(SM_CXICON);
+    const int cyIcon = ::GetSystemMetrics(SM_CYICON);
+    RECT rect;
+    ::GetClientRect(m_hWnd, &rect);
+    const int x = (rect.right - rect.left - cxIcon + 1) / 2;
+    const int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
+
+    ::DrawIcon(hDC, x, y, m_hIcon);
+    ::EndPaint(m_hWnd, &ps);
+}
+
+HCURSOR CUpdateDlg::OnQueryDragIcon()
+{
+    return static_cast<HCURSOR>(m_hIcon);
+}
+
+HBRUSH CUpdateDlg::OnCtlColor(HDC hDC, CWnd* pWnd, UINT nCtlColor)
+{
+    HBRUSH hBrush = CDialog::OnCtlColor(hDC, pWnd, nCtlColor);
+    CWnd* pCaution = GetDlgItem(IDC_CAUTION);
+    if (pCaution && pWnd->m_hWnd == pCaution->m_hWnd)
+        ::SetTextColor(hDC, kCautionTextColour);
+    return hBrush;
+}
+
+void CUpdateDlg::OnContextMenu(HWND, POINT) {}
+
+void CUpdateDlg::OnActivate(UINT nState, HWND hWndOther, BOOL bMinimized)
+{
+    CDialog::OnActivate(nState, hWndOther, bMinimized);
+}
+
+// ---------------------------------------------------------------------------
+// The progress view and the message boxes of the run
+
+void CUpdateDlg::SetProgressRange()
+{
+    if (CWnd* pBar = GetDlgItem(IDC_PROGRESS))
+        pBar->SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, kProgressMax));
+}
+
+void CUpdateDlg::SetProgressPos(int nPos)
+{
+    if (CWnd* pBar = GetDlgItem(IDC_PROGRESS))
+        pBar->SendMessage(PBM_SETPOS, static_cast<WPARAM>(nPos));
+}
+
+void CUpdateDlg::PushLabels()
+{
+    UpdateData(FALSE);
+}
+
+void CUpdateDlg::ShowCaution(BOOL bShow)
+{
+    if (CWnd* pCaution = GetDlgItem(IDC_CAUTION))
+        pCaution->ShowWindow(bShow ? SW_SHOW : SW_HIDE);
+}
+
+int CUpdateDlg::ShowMessage(LPCSTR lpszText, LPCSTR lpszCaption, UINT nType)
+{
+    return MessageBox(lpszText, lpszCaption, nType);
+}

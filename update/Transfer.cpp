@@ -1,0 +1,111 @@
+// Transfer of the firmware image in twelve address blocks of 128-byte chunks.
+#include "payload/Payload.h"
+#include "ui/UpdateDlg.h"
+#include "update/BlockTable.h"
+
+#include <string>
+
+namespace
+{
+const BYTE kWriteCommand[] = {0x57, 0x00};
+const BYTE kAck = 0x06;
+const BYTE kChunkHandshake = 0x11;
+const DWORD kChunkBytes = 128;
+const UINT kAckTimeoutMs = 1000;
+// The percentage divides by one less than the image size, as the unit's
+// original updater did; the last chunk sets no position, so the bar ends at 99.
+const DWORD kPercentDivisor = 262143;
+
+void PutBigEndian(BYTE* out, DWORD value)
+{
+    out[0] = static_cast<BYTE>(value >> 24);
+    out[1] = static_cast<BYTE>(value >> 16);
+    out[2] = static_cast<BYTE>(value >> 8);
+    out[3] = static_cast<BYTE>(value);
+}
+}  // namespace
+
+const FirmwareBlock BlockTable[kBlockCount] = {
+    {0x00000, 0x1000}, {0x01000, 0x1000}, {0x02000, 0x1000}, {0x03000, 0x1000},
+    {0x04000, 0x1000}, {0x05000, 0x1000}, {0x06000, 0x1000}, {0x07000, 0x1000},
+    {0x08000, 0x8000}, {0x10000, 0x10000}, {0x20000, 0x10000}, {0x30000, 0x10000},
+};
+
+BYTE BlockChecksum(const BYTE* data, DWORD size)
+{
+    BYTE sum = 0;
+    for (DWORD i = 0; i < size; ++i)
+        sum = static_cast<BYTE>(sum + data[i]);
+    return static_cast<BYTE>(~sum);
+}
+
+int CUpdateDlg::TransferFirmware(const BYTE* image)
+{
+    SetProgressRange();
+    m_strStatus = "Transferring the new firmware...";
+    m_strPercent = "0%";
+    PushLabels();
+
+    DWORD offset = 0;
+    for (int b = 0; b < kBlockCount; ++b)
+    {
+        const DWORD blockStart = offset;
+        if (!WritePort(kWriteCommand, sizeof kWriteCommand))
+            return 0;
+        if (!WaitForBytes(kAckTimeoutMs, &kAck, 1))
+            return 0;
+
+        BYTE number[4];
+        PutBigEndian(number, BlockTable[b].address);
+        if (!WritePort(number, sizeof number))
+            return 0;
+        DWORD remaining = BlockTable[b].size;
+        PutBigEndian(number, remaining);
+        if (!WritePort(number, sizeof number))
+            return 0;
+        if (!WaitForBytes(kAckTimeoutMs, &kChunkHandshake, 1))
+            return 0;
+        if (!WritePort(&kChunkHandshake, 1))
+            return 0;
+
+        for (;;)
+        {
+            if (!WritePort(image + offset, kChunkBytes))
+                return 0;
+            if (!WaitForBytes(kAckTimeoutMs, &kChunkHandshake, 1))
+                return 0;
+            if (!WritePort(&kChunkHandshake, 1))
+                return 0;
+            remaining -= kChunkBytes;
+            offset += kChunkBytes;
+            if (remaining == 0)
+                break;
+
+            const int percent = static_cast<int>(offset * 100 / kPercentDivisor);
+            SetProgressPos(percent);
+            m_strPercent = std::to_string(percent) + "%";
+            PushLabels();
+
+            PumpOneMessage();
+            if (m_bCancel == 1)
+                return 0;
+        }
+
+        const BYTE checksum = BlockChecksum(image + blockStart, BlockTable[b].size);
+        if (!WritePort(&checksum, 1))
+            return 0;
+        if (!WaitForBytes(kAckTimeoutMs, &kAck, 1))
+            return 0;
+
+        if (b == kBlockCount - 1)
+        {
+            m_strPercent = "100%";
+            PushLabels();
+            return 1;
+        }
+        PumpOneMessage();
+        if (m_bCancel == 1)
+            return 0;
+    }
+    return 0;
+}
