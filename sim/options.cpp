@@ -1,0 +1,453 @@
+#include "options.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <map>
+
+namespace qvsim {
+
+namespace {
+
+constexpr unsigned long long kMaxMs = 3600000;
+
+class ParseError
+{
+public:
+    explicit ParseError(std::string message) : message_(std::move(message)) {}
+    const std::string& message() const { return message_; }
+
+private:
+    std::string message_;
+};
+
+unsigned long long parseUnsigned(const std::string& option, const std::string& text, unsigned long long max,
+                                 bool allowHex = false)
+{
+    int base = 10;
+    std::string digits = text;
+    if (allowHex && (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0))
+    {
+        base = 16;
+        digits = text.substr(2);
+    }
+    if (digits.empty() || digits.find_first_not_of(base == 16 ? "0123456789abcdefABCDEF" : "0123456789") !=
+                              std::string::npos)
+    {
+        throw ParseError(option + ": '" + text + "' is not a non-negative integer");
+    }
+    errno = 0;
+    const unsigned long long value = std::strtoull(digits.c_str(), nullptr, base);
+    if (errno == ERANGE || value > max)
+    {
+        throw ParseError(option + ": " + text + " is out of range (0.." + std::to_string(max) + ")");
+    }
+    return value;
+}
+
+Nanos parseMs(const std::string& option, const std::string& text)
+{
+    return static_cast<Nanos>(parseUnsigned(option, text, kMaxMs)) * kNanosPerMs;
+}
+
+void requireNonEmpty(const std::string& option, const std::string& text)
+{
+    if (text.empty())
+    {
+        throw ParseError(option + " needs a non-empty path");
+    }
+}
+
+std::uint32_t maxIndex(Step step)
+{
+    switch (step)
+    {
+    case Step::Confirm:
+    case Step::Erase:
+        return 0;
+    case Step::Open:
+    case Step::Ready:
+    case Step::Ack:
+        return kBlockCount - 1;
+    case Step::Chunk:
+        return kChunkCount - 1;
+    case Step::Echo:
+        return 0xFFFF + 2 - 1;
+    case Step::Ty:
+    case Step::Sync:
+        break;
+    }
+    return 1000000;
+}
+
+struct Pending
+{
+    bool fault = false;
+    bool at = false;
+    bool index = false;
+    bool faultByte = false;
+    bool floodBytes = false;
+    bool faultMs = false;
+};
+
+Options parse(const std::vector<std::string>& args)
+{
+    Options options;
+    Config& unit = options.unit;
+    Pending given;
+
+    using Handler = std::function<void(const std::string&, const std::string&)>;
+    const std::map<std::string, Handler> valued = {
+        {"--mode",
+         [&](const std::string& o, const std::string& v) {
+             if (v == "normal")
+                 unit.startInWriting = false;
+             else if (v == "writing")
+                 unit.startInWriting = true;
+             else
+                 throw ParseError(o + ": expected 'normal' or 'writing', got '" + v + "'");
+         }},
+        {"--s1",
+         [&](const std::string& o, const std::string& v) {
+             if (v == "off")
+                 unit.s1Auto = false;
+             else if (v == "auto")
+                 unit.s1Auto = true;
+             else
+                 throw ParseError(o + ": expected 'off' or 'auto', got '" + v + "'");
+         }},
+        {"--fifth",
+         [&](const std::string& o, const std::string& v) {
+             if (v.size() != 1 || v[0] < 0x21 || v[0] > 0x7E || v[0] == ';')
+             {
+                 throw ParseError(o + ": expected one printable character other than ';', got '" + v + "'");
+             }
+             unit.fifth = v[0];
+             unit.fifthGiven = true;
+         }},
+        {"--question-gap", [&](const std::string& o, const std::string& v) { unit.questionGap = parseMs(o, v); }},
+        {"--split",
+         [&](const std::string& o, const std::string& v) {
+             unit.split = parseUnsigned(o, v, 5);
+             if (unit.split == 0)
+             {
+                 throw ParseError(o + ": K must be 1..5 (bytes in the first write of the six-byte reply)");
+             }
+         }},
+        {"--split-gap", [&](const std::string& o, const std::string& v) { unit.splitGap = parseMs(o, v); }},
+        {"--delay", [&](const std::string& o, const std::string& v) { unit.tyDelay = parseMs(o, v); }},
+        {"--silent-bursts",
+         [&](const std::string& o, const std::string& v) {
+             unit.silentBursts = static_cast<std::uint32_t>(parseUnsigned(o, v, 1000000));
+         }},
+        {"--erase-ms", [&](const std::string& o, const std::string& v) { unit.erase = parseMs(o, v); }},
+        {"--baud",
+         [&](const std::string& o, const std::string& v) {
+             unit.baud = static_cast<std::uint32_t>(parseUnsigned(o, v, 10000000));
+             if (unit.baud != 0 && unit.baud < 50)
+             {
+                 throw ParseError(o + ": expected 0 (unpaced) or 50..10000000");
+             }
+         }},
+        {"--fault",
+         [&](const std::string& o, const std::string& v) {
+             const auto kind = parseFaultKind(v);
+             if (!kind)
+             {
+                 throw ParseError(o + ": unknown kind '" + v +
+                                  "' (silence, wrong, extra, unplug, flood, delay)");
+             }
+             unit.fault.kind = *kind;
+             given.fault = true;
+         }},
+        {"--at",
+         [&](const std::string& o, const std::string& v) {
+             const auto step = parseStep(v);
+             if (!step)
+             {
+                 throw ParseError(o + ": unknown step '" + v +
+                                  "' (ty, sync, confirm, echo, erase, open, ready, chunk, ack)");
+             }
+             unit.fault.at = *step;
+             given.at = true;
+         }},
+        {"--index",
+         [&](const std::string& o, const std::string& v) {
+             unit.fault.index = static_cast<std::uint32_t>(parseUnsigned(o, v, 1000000));
+             given.index = true;
+         }},
+        {"--fault-byte",
+         [&](const std::string& o, const std::string& v) {
+             unit.fault.wrongByte = static_cast<std::uint8_t>(parseUnsigned(o, v, 0xFF, true));
+             given.faultByte = true;
+         }},
+        {"--flood-bytes",
+         [&](const std::string& o, const std::string& v) {
+             unit.fault.floodBytes = static_cast<std::uint32_t>(parseUnsigned(o, v, 10000000));
+             if (unit.fault.floodBytes == 0)
+             {
+                 throw ParseError(o + ": expected 1..10000000");
+             }
+             given.floodBytes = true;
+         }},
+        {"--fault-ms",
+         [&](const std::string& o, const std::string& v) {
+             unit.fault.delay = parseMs(o, v);
+             given.faultMs = true;
+         }},
+        {"--prefix",
+         [&](const std::string& o, const std::string& v) {
+             requireNonEmpty(o, v);
+             options.prefix = v;
+         }},
+        {"--com",
+         [&](const std::string& o, const std::string& v) {
+             options.com = static_cast<int>(parseUnsigned(o, v, 256));
+             if (options.com == 0)
+             {
+                 throw ParseError(o + ": expected 1..256");
+             }
+         }},
+        {"--link",
+         [&](const std::string& o, const std::string& v) {
+             requireNonEmpty(o, v);
+             options.link = v;
+         }},
+        {"--ready",
+         [&](const std::string& o, const std::string& v) {
+             requireNonEmpty(o, v);
+             options.readyFile = v;
+         }},
+        {"--stop-file",
+         [&](const std::string& o, const std::string& v) {
+             requireNonEmpty(o, v);
+             options.stopFile = v;
+         }},
+        {"--log",
+         [&](const std::string& o, const std::string& v) {
+             requireNonEmpty(o, v);
+             options.logFile = v;
+         }},
+        {"--program-out",
+         [&](const std::string& o, const std::string& v) {
+             requireNonEmpty(o, v);
+             options.programOut = v;
+         }},
+        {"--image-out",
+         [&](const std::string& o, const std::string& v) {
+             requireNonEmpty(o, v);
+             options.imageOut = v;
+         }},
+        {"--lifetime",
+         [&](const std::string& o, const std::string& v) {
+             char* end = nullptr;
+             errno = 0;
+             const double seconds = std::strtod(v.c_str(), &end);
+             if (v.empty() || *end != '\0' || errno != 0 || !std::isfinite(seconds) || seconds <= 0 ||
+                 seconds > 86400)
+             {
+                 throw ParseError(o + ": expected seconds in (0, 86400], got '" + v + "'");
+             }
+             options.lifetimeSeconds = seconds;
+         }},
+    };
+    const std::map<std::string, std::function<void()>> flags = {
+        {"--empty-error", [&] { unit.emptyError = true; }},
+        {"--silent", [&] { unit.silent = true; }},
+        {"--question-first", [&] { unit.questionFirst = true; }},
+        {"--question-only", [&] { unit.questionOnly = true; }},
+        {"--help", [&] { options.help = true; }},
+        {"-h", [&] { options.help = true; }},
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i)
+    {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        const auto equals = name.find('=');
+        if (name.rfind("--", 0) == 0 && equals != std::string::npos)
+        {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        }
+        if (const auto flag = flags.find(name); flag != flags.end())
+        {
+            if (value)
+            {
+                throw ParseError(name + " takes no value");
+            }
+            flag->second();
+            continue;
+        }
+        const auto handler = valued.find(name);
+        if (handler == valued.end())
+        {
+            throw ParseError("unknown argument '" + args[i] + "' (see --help)");
+        }
+        if (!value)
+        {
+            if (i + 1 >= args.size())
+            {
+                throw ParseError(name + " needs a value");
+            }
+            value = args[++i];
+        }
+        handler->second(name, *value);
+    }
+
+    if (options.help)
+    {
+        return options;
+    }
+    if (unit.questionFirst && unit.questionOnly)
+    {
+        throw ParseError("--question-first and --question-only exclude each other");
+    }
+    if (!options.link.empty() && !options.prefix.empty())
+    {
+        throw ParseError("--link and --prefix exclude each other");
+    }
+    if (options.prefix.empty() != (options.com == 0))
+    {
+        throw ParseError("--prefix and --com go together");
+    }
+    if (given.fault != given.at)
+    {
+        throw ParseError("--fault and --at go together");
+    }
+    if (!given.fault && (given.index || given.faultByte || given.floodBytes || given.faultMs))
+    {
+        throw ParseError("--index, --fault-byte, --flood-bytes and --fault-ms need --fault");
+    }
+    if (given.fault)
+    {
+        const Fault& fault = unit.fault;
+        if (fault.index > maxIndex(fault.at))
+        {
+            throw ParseError(std::string("--index: at most ") + std::to_string(maxIndex(fault.at)) + " for step " +
+                             stepName(fault.at));
+        }
+        if (fault.kind == FaultKind::Wrong && fault.at == Step::Ty && unit.fifthGiven && unit.fifth == '0')
+        {
+            throw ParseError("--fifth 0 would make the wrong TY reply the genuine one");
+        }
+        if (fault.kind == FaultKind::Delay && !given.faultMs)
+        {
+            throw ParseError("--fault delay needs --fault-ms");
+        }
+    }
+    return options;
+}
+
+}  // namespace
+
+ParseResult parseOptions(const std::vector<std::string>& args)
+{
+    try
+    {
+        return {parse(args), {}};
+    }
+    catch (const ParseError& error)
+    {
+        return {std::nullopt, error.message()};
+    }
+}
+
+std::string usageText()
+{
+    return R"(Usage: qv6100-sim [OPTIONS]
+Plays a Corvane QV-6100 on a pseudo-terminal (8N1, raw bytes).
+
+Publishing and lifetime:
+  --prefix DIR --com N  publish the pty as the symlink DIR/dosdevices/comN (N 1..256;
+                        DIR must exist, DIR/dosdevices is created if missing; an
+                        existing link or empty directory there is replaced). On exit and on unplug
+                        the link is pointed at /nonexistent/qv6100-sim-stopped.
+  --link PATH           publish the pty as the symlink PATH instead (removed on exit
+                        and on unplug)
+  --ready FILE          once published, write the pty path (no newline) to FILE
+                        atomically (FILE.tmp, then rename)
+  --stop-file FILE      exit cleanly once FILE exists (checked every 10 ms)
+  --lifetime SEC        exit after SEC seconds (default 600); SIGTERM, SIGINT and
+                        SIGHUP also exit cleanly
+  --log FILE            wire log, one line per event, flushed per line:
+                          <t_us> rx <hex bytes>   one read from the PC
+                          <t_us> tx <hex bytes>   one write to the PC
+                          # <note>                mode switches, errors, faults,
+                                                  "# complete", "# unplugged"
+                        t_us is CLOCK_MONOTONIC_RAW in microseconds; hex bytes are
+                        two lowercase digits separated by single spaces. Without
+                        --log the notes go to stderr.
+  --program-out FILE    write the received write-control program when complete
+  --image-out FILE      write the 262144-byte flash image (unwritten bytes 0xff)
+                        after every acknowledged block and at exit once the block
+                        transfer has started
+  --help, -h            this text
+
+Normal mode (";"-terminated ASCII commands, at most 64 bytes each; longer
+commands are answered "?;" at their ";"):
+  --mode normal|writing start mode (default normal)
+  --s1 off|auto         auto: the first 0x00 received in normal mode switches to
+                        writing mode and counts as the first alignment byte;
+                        answers not yet sent are dropped (default off)
+  --fifth C             fifth character of the "TY21C;" reply (default 0)
+  --empty-error         answer an empty command (lone ";") with "?;"
+  --silent              never answer in normal mode
+  --delay MS            wait MS before answering TY
+  --question-first      answer TY with "?;" first, the real reply --question-gap later
+  --question-gap MS     gap for --question-first (default 50)
+  --question-only       answer TY with "?;" only
+  --split K             send the real TY reply in two writes: K bytes (1..5), then
+                        the rest --split-gap later
+  --split-gap MS        gap for --split (default 30)
+  Combining: --delay comes first, then the "?;" of --question-first, then
+  --question-gap, then the real reply, which --split cuts. --split has no
+  effect with --question-only. --silent overrides all of them.
+
+Firmware writing mode:
+  --silent-bursts N     ignore the first N complete ten-byte 0x00 bursts (default 0)
+  --erase-ms MS         erase time after the program: 0 (default) sends the last
+                        echo and 0xAA in one write; MS>0 sends 0xAA MS later.
+  After an answered burst more whole bursts are answered again; 0x55 is
+  answered 0xAA. A wrong block checksum is answered 0x15 and the unit then
+  expects the same block again (0x57 0x00 ...).
+
+Fault injection (one per run, fired at the first matching answer):
+  --fault KIND          silence | wrong | extra | unplug | flood | delay
+  --at STEP             ty      TY reply (the N-th TY query; with --question-only
+                                the "?;" that answers it)
+                        sync    0x00 answering the N-th answered alignment burst
+                        confirm 0xAA answering 0x55 (N = 0)
+                        echo    echo of program byte N (0-based, length bytes count)
+                        erase   0xAA after the erase (N = 0)
+                        open    0x06 answering block N's write command (0..11)
+                        ready   0x11 after block N's header (0..11)
+                        chunk   0x11 after global chunk N (0..2047)
+                        ack     block N's checksum answer (0x06, or 0x15) (0..11)
+  --index N             N for --at (default 0)
+  --fault-byte 0xNN     byte sent by 'wrong' (default 0x15). For 'ty' the wrong
+                        reply is "TY211;", or "TY21C;" with --fifth C (the other TY
+                        replies then stay "TY210;")
+  --flood-bytes N       bytes of 0x41 sent by 'flood' (default 5000)
+  --fault-ms MS         lateness for 'delay' (required with it)
+  KIND: silence = send nothing, answer nothing more; wrong = a wrong answer;
+  extra = the answer twice in one write; unplug = close the pty master and
+  unpublish it, log "# unplugged", keep running; flood = N bytes of 0x41 as
+  fast as the pty takes them (what cannot be written within 200 ms is dropped
+  and the count logged), then silence; delay = the answer MS late.
+  "# complete" is logged when block 11's 0x06 goes out (not when a silence,
+  wrong, unplug or flood fault replaces it).
+
+Pacing:
+  --baud N              model the line at N baud 8N1 (0 = unpaced, default; else
+                        50..10000000): sent bytes leave at least one byte time
+                        (10 bits) apart, one write per byte; each received byte is
+                        handled no earlier than one byte time after the previous
+                        one. 'flood' is never paced.
+
+Bad option values print an error and exit with status 2.
+)";
+}
+
+}  // namespace qvsim

@@ -1,0 +1,41 @@
+// Command line of qv6100-sim.
+#pragma once
+
+#include "unit.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qvsim {
+
+struct Options
+{
+    Config unit;
+
+    std::string prefix;  // Wine prefix: publish as <prefix>/dosdevices/com<N>
+    int com = 0;
+    std::string link;  // or publish at this path
+
+    std::string readyFile;
+    std::string stopFile;
+    std::string logFile;
+    std::string programOut;
+    std::string imageOut;
+    double lifetimeSeconds = 600.0;
+
+    bool help = false;
+};
+
+struct ParseResult
+{
+    std::optional<Options> options;  // empty on error
+    std::string error;
+};
+
+// `args` excludes the program name.
+ParseResult parseOptions(const std::vector<std::string>& args);
+
+std::string usageText();
+
+}  // namespace qvsim

@@ -1,0 +1,680 @@
+#include "unit.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+namespace qvsim {
+
+const std::array<Block, kBlockCount> kBlockTable = {{
+    {0x00000, 0x1000},
+    {0x01000, 0x1000},
+    {0x02000, 0x1000},
+    {0x03000, 0x1000},
+    {0x04000, 0x1000},
+    {0x05000, 0x1000},
+    {0x06000, 0x1000},
+    {0x07000, 0x1000},
+    {0x08000, 0x8000},
+    {0x10000, 0x10000},
+    {0x20000, 0x10000},
+    {0x30000, 0x10000},
+}};
+
+namespace {
+
+constexpr std::uint8_t kSyncByte = 0x00;
+constexpr std::uint8_t kConfirmByte = 0x55;
+constexpr std::uint8_t kAa = 0xAA;
+constexpr std::uint8_t kWriteCommand = 0x57;
+constexpr std::uint8_t kAck = 0x06;
+constexpr std::uint8_t kNak = 0x15;
+constexpr std::uint8_t kGo = 0x11;
+
+struct StepName
+{
+    Step step;
+    const char* name;
+};
+
+constexpr StepName kStepNames[] = {
+    {Step::Ty, "ty"},       {Step::Sync, "sync"},   {Step::Confirm, "confirm"},
+    {Step::Echo, "echo"},   {Step::Erase, "erase"}, {Step::Open, "open"},
+    {Step::Ready, "ready"}, {Step::Chunk, "chunk"}, {Step::Ack, "ack"},
+};
+
+struct FaultNameEntry
+{
+    FaultKind kind;
+    const char* name;
+};
+
+constexpr FaultNameEntry kFaultNames[] = {
+    {FaultKind::None, "none"},     {FaultKind::Silence, "silence"}, {FaultKind::Wrong, "wrong"},
+    {FaultKind::Extra, "extra"},   {FaultKind::Unplug, "unplug"},   {FaultKind::Flood, "flood"},
+    {FaultKind::Delay, "delay"},
+};
+
+std::string hex8(std::uint8_t value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02x", value);
+    return text;
+}
+
+std::string hex32(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%05x", static_cast<unsigned>(value));
+    return text;
+}
+
+std::uint32_t bigEndian32(const Bytes& bytes, std::size_t offset)
+{
+    return (std::uint32_t{bytes[offset]} << 24) | (std::uint32_t{bytes[offset + 1]} << 16) |
+           (std::uint32_t{bytes[offset + 2]} << 8) | std::uint32_t{bytes[offset + 3]};
+}
+
+Bytes toBytes(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+}  // namespace
+
+const char* stepName(Step step)
+{
+    for (const auto& entry : kStepNames)
+    {
+        if (entry.step == step)
+        {
+            return entry.name;
+        }
+    }
+    return "?";
+}
+
+const char* faultName(FaultKind kind)
+{
+    for (const auto& entry : kFaultNames)
+    {
+        if (entry.kind == kind)
+        {
+            return entry.name;
+        }
+    }
+    return "?";
+}
+
+std::optional<Step> parseStep(const std::string& text)
+{
+    for (const auto& entry : kStepNames)
+    {
+        if (text == entry.name)
+        {
+            return entry.step;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<FaultKind> parseFaultKind(const std::string& text)
+{
+    for (const auto& entry : kFaultNames)
+    {
+        if (entry.kind != FaultKind::None && text == entry.name)
+        {
+            return entry.kind;
+        }
+    }
+    return std::nullopt;
+}
+
+Unit::Unit(const Config& config) : config_(config), image_(kFlashSize, 0xFF)
+{
+    if (config_.baud > 0)
+    {
+        // 10 bits per byte (8N1), rounded up so consecutive bytes are never closer than a byte time.
+        const Nanos bitsPerByteNanos = 10LL * 1000000000LL;
+        byteTime_ = (bitsPerByteNanos + config_.baud - 1) / config_.baud;
+    }
+    if (config_.startInWriting)
+    {
+        writing_ = true;
+        state_ = State::Align;
+    }
+}
+
+void Unit::receive(const std::uint8_t* data, std::size_t size, Nanos readTime)
+{
+    for (std::size_t i = 0; i < size; ++i)
+    {
+        Nanos due = readTime;
+        if (lastRxDue_ != std::numeric_limits<Nanos>::min())
+        {
+            due = std::max(due, lastRxDue_ + byteTime_);
+        }
+        lastRxDue_ = due;
+        rx_.push_back({data[i], due});
+    }
+}
+
+Nanos Unit::txDue() const
+{
+    if (tx_.empty())
+    {
+        return kNever;
+    }
+    const Pending& front = tx_.front();
+    if (front.kind == Output::Kind::Write && byteTime_ > 0 && lastTx_ != std::numeric_limits<Nanos>::min())
+    {
+        return std::max(front.at, lastTx_ + byteTime_);
+    }
+    return front.at;
+}
+
+Nanos Unit::nextDue() const
+{
+    const Nanos rxDue = rx_.empty() ? kNever : rx_.front().due;
+    return std::min(rxDue, txDue());
+}
+
+std::vector<Output> Unit::advance(Nanos now)
+{
+    for (;;)
+    {
+        const Nanos rxDue = rx_.empty() ? kNever : rx_.front().due;
+        const Nanos txAt = txDue();
+        if (std::min(rxDue, txAt) > now)
+        {
+            break;
+        }
+        // Answers already scheduled leave before later input is looked at.
+        if (txAt <= rxDue)
+        {
+            emitTx();
+        }
+        else
+        {
+            const Received received = rx_.front();
+            rx_.pop_front();
+            process(received.byte, received.due);
+        }
+    }
+    return std::exchange(out_, {});
+}
+
+void Unit::emitTx()
+{
+    const Nanos at = txDue();
+    Pending& front = tx_.front();
+    switch (front.kind)
+    {
+    case Output::Kind::Write:
+        if (byteTime_ > 0)
+        {
+            out_.push_back({Output::Kind::Write, at, Bytes{front.bytes.front()}, {}, 0});
+            lastTx_ = at;
+            front.bytes.erase(front.bytes.begin());
+            if (front.bytes.empty())
+            {
+                tx_.pop_front();
+            }
+        }
+        else
+        {
+            out_.push_back({Output::Kind::Write, at, std::move(front.bytes), {}, 0});
+            lastTx_ = at;
+            tx_.pop_front();
+        }
+        break;
+    case Output::Kind::Unplug:
+        out_.push_back({Output::Kind::Unplug, at, {}, {}, 0});
+        tx_.clear();
+        break;
+    default:
+        out_.push_back({front.kind, at, {}, {}, front.count});
+        tx_.pop_front();
+        break;
+    }
+}
+
+void Unit::queue(Pending pending)
+{
+    pending.seq = txSeq_++;
+    auto position = std::upper_bound(tx_.begin(), tx_.end(), pending.at,
+                                     [](Nanos at, const Pending& item) { return at < item.at; });
+    tx_.insert(position, std::move(pending));
+}
+
+void Unit::queueWrite(Bytes bytes, Nanos at)
+{
+    if (!bytes.empty())
+    {
+        queue({at, 0, Output::Kind::Write, std::move(bytes), 0});
+    }
+}
+
+void Unit::queueReply(const Reply& reply)
+{
+    switch (reply.kind)
+    {
+    case Reply::Kind::Bytes:
+        queueWrite(reply.bytes, reply.at);
+        break;
+    case Reply::Kind::Unplug:
+        queue({reply.at, 0, Output::Kind::Unplug, {}, 0});
+        break;
+    case Reply::Kind::Flood:
+        queue({reply.at, 0, Output::Kind::Flood, {}, config_.fault.floodBytes});
+        break;
+    case Reply::Kind::Nothing:
+        break;
+    }
+}
+
+Unit::Reply Unit::shape(Step step, std::uint32_t index, Bytes bytes, Nanos at)
+{
+    Reply reply;
+    reply.bytes = std::move(bytes);
+    reply.at = at;
+    const Fault& fault = config_.fault;
+    if (faultFired_ || fault.kind == FaultKind::None || fault.at != step || fault.index != index)
+    {
+        return reply;
+    }
+    faultFired_ = true;
+    std::string text = std::string("fault ") + faultName(fault.kind) + " at " + stepName(step) + " " +
+                       std::to_string(index);
+    switch (fault.kind)
+    {
+    case FaultKind::Silence:
+        reply.kind = Reply::Kind::Nothing;
+        silenced_ = true;
+        text += ": answer withheld, unit stalls";
+        break;
+    case FaultKind::Wrong:
+        if (step == Step::Ty)
+        {
+            const char fifth = config_.fifthGiven ? config_.fifth : '1';
+            reply.bytes = toBytes(std::string("TY21") + fifth + ";");
+        }
+        else
+        {
+            reply.bytes = Bytes{fault.wrongByte};
+        }
+        reply.genuine = false;
+        break;
+    case FaultKind::Extra:
+    {
+        const Bytes once = reply.bytes;
+        reply.bytes.insert(reply.bytes.end(), once.begin(), once.end());
+        break;
+    }
+    case FaultKind::Unplug:
+        reply.kind = Reply::Kind::Unplug;
+        silenced_ = true;
+        break;
+    case FaultKind::Flood:
+        reply.kind = Reply::Kind::Flood;
+        silenced_ = true;
+        text += ": " + std::to_string(fault.floodBytes) + " bytes";
+        break;
+    case FaultKind::Delay:
+        reply.at += fault.delay;
+        text += ": +" + std::to_string(fault.delay / kNanosPerMs) + " ms";
+        break;
+    case FaultKind::None:
+        break;
+    }
+    note(text, at);
+    return reply;
+}
+
+void Unit::note(const std::string& text, Nanos at)
+{
+    out_.push_back({Output::Kind::Note, at, {}, text, 0});
+}
+
+void Unit::error(const std::string& text, Nanos at)
+{
+    note("error: " + text, at);
+}
+
+void Unit::errorSilent(const std::string& text, Nanos at)
+{
+    note("error: " + text + "; unit goes silent", at);
+    silenced_ = true;
+}
+
+void Unit::emitFile(Output::Kind kind, Nanos at)
+{
+    out_.push_back({kind, at, {}, {}, static_cast<std::uint32_t>(block_)});
+}
+
+void Unit::process(std::uint8_t byte, Nanos at)
+{
+    if (silenced_)
+    {
+        return;
+    }
+    if (writing_)
+    {
+        processWriting(byte, at);
+    }
+    else
+    {
+        processNormal(byte, at);
+    }
+}
+
+void Unit::enterWriting(Nanos at, const char* why)
+{
+    writing_ = true;
+    state_ = State::Align;
+    command_.clear();
+    commandOverflow_ = false;
+    if (!tx_.empty())
+    {
+        // A power cycle loses answers that had not left yet.
+        tx_.clear();
+        note("pending normal-mode answers dropped by the power cycle", at);
+    }
+    note(std::string("mode writing (") + why + ")", at);
+}
+
+void Unit::processNormal(std::uint8_t byte, Nanos at)
+{
+    if (config_.s1Auto && byte == kSyncByte)
+    {
+        enterWriting(at, "S1 set: 0x00 received");
+        processWriting(byte, at);
+        return;
+    }
+    if (byte == ';')
+    {
+        handleCommand(at);
+        command_.clear();
+        commandOverflow_ = false;
+        return;
+    }
+    if (command_.size() < kMaxCommand)
+    {
+        command_.push_back(static_cast<char>(byte));
+    }
+    else
+    {
+        commandOverflow_ = true;
+    }
+}
+
+void Unit::handleCommand(Nanos at)
+{
+    if (config_.silent)
+    {
+        return;
+    }
+    if (commandOverflow_)
+    {
+        error("command longer than " + std::to_string(kMaxCommand) + " bytes discarded", at);
+        queueWrite(toBytes("?;"), at);
+        return;
+    }
+    if (command_.empty())
+    {
+        if (config_.emptyError)
+        {
+            queueWrite(toBytes("?;"), at);
+        }
+        return;
+    }
+    if (command_ == "TY")
+    {
+        answerTy(at);
+        return;
+    }
+    queueWrite(toBytes("?;"), at);
+}
+
+void Unit::answerTy(Nanos at)
+{
+    const std::uint32_t index = tyCount_++;
+    const bool wrongTy = config_.fault.kind == FaultKind::Wrong && config_.fault.at == Step::Ty;
+    // With a wrong-TY fault, --fifth names the wrong reply's character and the others stay genuine.
+    const char fifth = wrongTy ? '0' : config_.fifth;
+    const Bytes real = toBytes(std::string("TY21") + fifth + ";");
+
+    Nanos when = at + config_.tyDelay;
+    if (config_.questionOnly)
+    {
+        queueReply(shape(Step::Ty, index, toBytes("?;"), when));
+        return;
+    }
+    if (config_.questionFirst)
+    {
+        queueWrite(toBytes("?;"), when);
+        when += config_.questionGap;
+    }
+    const Reply reply = shape(Step::Ty, index, real, when);
+    if (reply.kind == Reply::Kind::Bytes && config_.split > 0 && reply.bytes.size() > config_.split)
+    {
+        const auto cut = reply.bytes.begin() + static_cast<std::ptrdiff_t>(config_.split);
+        queueWrite(Bytes(reply.bytes.begin(), cut), reply.at);
+        queueWrite(Bytes(cut, reply.bytes.end()), reply.at + config_.splitGap);
+        return;
+    }
+    queueReply(reply);
+}
+
+void Unit::processWriting(std::uint8_t byte, Nanos at)
+{
+    switch (state_)
+    {
+    case State::Normal:
+        break;
+    case State::Align:
+    case State::AwaitConfirm:
+        if (byte == kSyncByte)
+        {
+            if (++zeros_ < kBurstLength)
+            {
+                return;
+            }
+            zeros_ = 0;
+            if (ignoredBursts_ < config_.silentBursts)
+            {
+                ++ignoredBursts_;
+                note("alignment burst ignored (" + std::to_string(ignoredBursts_) + " of " +
+                         std::to_string(config_.silentBursts) + ")",
+                     at);
+                return;
+            }
+            queueReply(shape(Step::Sync, answeredBursts_++, Bytes{kSyncByte}, at));
+            state_ = State::AwaitConfirm;
+            return;
+        }
+        if (state_ == State::AwaitConfirm && byte == kConfirmByte)
+        {
+            if (zeros_ != 0)
+            {
+                error("incomplete alignment burst of " + std::to_string(zeros_) + " bytes before 0x55", at);
+                zeros_ = 0;
+            }
+            queueReply(shape(Step::Confirm, 0, Bytes{kAa}, at));
+            state_ = State::Program;
+            return;
+        }
+        if (state_ == State::Align)
+        {
+            error("byte " + hex8(byte) + " during alignment ignored", at);
+        }
+        else
+        {
+            errorSilent("expected 0x55 confirmation, got " + hex8(byte), at);
+        }
+        return;
+    case State::Program:
+        processProgramByte(byte, at);
+        return;
+    case State::Erasing:
+        if (at < eraseEnd_)
+        {
+            error("byte " + hex8(byte) + " received while erasing ignored", at);
+            return;
+        }
+        state_ = State::BlockCommand;
+        processWriting(byte, at);
+        return;
+    case State::BlockCommand:
+        if (byte != kWriteCommand)
+        {
+            errorSilent("block " + std::to_string(block_) + ": expected write command 0x57, got " + hex8(byte),
+                        at);
+            return;
+        }
+        blocksStarted_ = true;
+        state_ = State::BlockCommandZero;
+        return;
+    case State::BlockCommandZero:
+        if (byte != 0x00)
+        {
+            errorSilent("block " + std::to_string(block_) + ": expected 0x00 after 0x57, got " + hex8(byte), at);
+            return;
+        }
+        header_.clear();
+        state_ = State::Header;
+        queueReply(shape(Step::Open, static_cast<std::uint32_t>(block_), Bytes{kAck}, at));
+        return;
+    case State::Header:
+    {
+        header_.push_back(byte);
+        if (header_.size() < 8)
+        {
+            return;
+        }
+        const std::uint32_t address = bigEndian32(header_, 0);
+        const std::uint32_t size = bigEndian32(header_, 4);
+        const Block& expected = kBlockTable[block_];
+        if (address != expected.address || size != expected.size)
+        {
+            errorSilent("block " + std::to_string(block_) + " header: address " + hex32(address) + " size " +
+                            hex32(size) + ", expected " + hex32(expected.address) + " size " +
+                            hex32(expected.size),
+                        at);
+            return;
+        }
+        state_ = State::ReadyReply;
+        queueReply(shape(Step::Ready, static_cast<std::uint32_t>(block_), Bytes{kGo}, at));
+        return;
+    }
+    case State::ReadyReply:
+        if (byte != kGo)
+        {
+            errorSilent("block " + std::to_string(block_) + ": expected 0x11 after the header, got " + hex8(byte),
+                        at);
+            return;
+        }
+        chunkInBlock_ = 0;
+        chunkPos_ = 0;
+        sum_ = 0;
+        state_ = State::ChunkData;
+        return;
+    case State::ChunkData:
+    {
+        const Block& current = kBlockTable[block_];
+        const std::uint32_t offset = chunkInBlock_ * kChunkSize;
+        image_[current.address + offset + chunkPos_] = byte;
+        sum_ = static_cast<std::uint8_t>(sum_ + byte);
+        if (++chunkPos_ < kChunkSize)
+        {
+            return;
+        }
+        chunkPos_ = 0;
+        state_ = State::ChunkReply;
+        queueReply(shape(Step::Chunk, (current.address + offset) / kChunkSize, Bytes{kGo}, at));
+        return;
+    }
+    case State::ChunkReply:
+        if (byte != kGo)
+        {
+            const std::uint32_t chunk = (kBlockTable[block_].address + chunkInBlock_ * kChunkSize) / kChunkSize;
+            errorSilent("expected 0x11 after chunk " + std::to_string(chunk) + ", got " + hex8(byte), at);
+            return;
+        }
+        ++chunkInBlock_;
+        state_ = chunkInBlock_ * kChunkSize == kBlockTable[block_].size ? State::Checksum : State::ChunkData;
+        return;
+    case State::Checksum:
+        processChecksum(byte, at);
+        return;
+    case State::Done:
+        error("byte " + hex8(byte) + " after completion ignored", at);
+        return;
+    }
+}
+
+void Unit::processProgramByte(std::uint8_t byte, Nanos at)
+{
+    program_.push_back(byte);
+    const auto index = static_cast<std::uint32_t>(program_.size() - 1);
+    const bool last = program_.size() >= 2 && program_.size() == 2u + ((std::size_t{program_[0]} << 8) | program_[1]);
+    if (!last)
+    {
+        queueReply(shape(Step::Echo, index, Bytes{byte}, at));
+        return;
+    }
+    note("program received: " + std::to_string(program_.size()) + " bytes; erasing flash", at);
+    emitFile(Output::Kind::ProgramReceived, at);
+    Reply echo = shape(Step::Echo, index, Bytes{byte}, at);
+    if (echo.kind != Reply::Kind::Bytes)
+    {
+        queueReply(echo);
+        return;
+    }
+    std::fill(image_.begin(), image_.end(), std::uint8_t{0xFF});
+    eraseEnd_ = at + config_.erase;
+    state_ = State::Erasing;
+    const Reply done = shape(Step::Erase, 0, Bytes{kAa}, config_.erase == 0 ? echo.at : eraseEnd_);
+    if (config_.erase == 0 && done.kind == Reply::Kind::Bytes && done.at == echo.at)
+    {
+        // Without an erase time the last echo and the completion byte leave together.
+        echo.bytes.insert(echo.bytes.end(), done.bytes.begin(), done.bytes.end());
+        queueReply(echo);
+        return;
+    }
+    queueReply(echo);
+    queueReply(done);
+}
+
+void Unit::processChecksum(std::uint8_t byte, Nanos at)
+{
+    const auto expected = static_cast<std::uint8_t>(0xFF - sum_);
+    const auto index = static_cast<std::uint32_t>(block_);
+    if (byte != expected)
+    {
+        error("block " + std::to_string(block_) + " checksum " + hex8(byte) + ", expected " + hex8(expected) +
+                  "; waiting for the block again",
+              at);
+        state_ = State::BlockCommand;
+        queueReply(shape(Step::Ack, index, Bytes{kNak}, at));
+        return;
+    }
+    emitFile(Output::Kind::BlockAcknowledged, at);
+    const Reply reply = shape(Step::Ack, index, Bytes{kAck}, at);
+    if (block_ + 1 < kBlockCount)
+    {
+        ++block_;
+        state_ = State::BlockCommand;
+        queueReply(reply);
+        return;
+    }
+    state_ = State::Done;
+    if (reply.kind == Reply::Kind::Bytes && reply.genuine)
+    {
+        complete_ = true;
+        note("complete", at);
+    }
+    queueReply(reply);
+}
+
+}  // namespace qvsim

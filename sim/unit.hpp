@@ -1,0 +1,254 @@
+// Protocol core of the simulated QV-6100: a pure state machine driven by
+// received bytes with their read times. It never touches a file descriptor;
+// the caller feeds bytes, advances time and carries out the outputs.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qvsim {
+
+using Nanos = std::int64_t;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr Nanos kNanosPerMs = 1000000;
+constexpr Nanos kNever = std::numeric_limits<Nanos>::max();
+
+constexpr std::uint32_t kFlashSize = 0x40000;
+constexpr std::uint32_t kChunkSize = 128;
+constexpr std::uint32_t kChunkCount = kFlashSize / kChunkSize;
+constexpr std::size_t kBurstLength = 10;
+constexpr std::size_t kMaxCommand = 64;
+
+struct Block
+{
+    std::uint32_t address;
+    std::uint32_t size;
+};
+
+constexpr std::size_t kBlockCount = 12;
+extern const std::array<Block, kBlockCount> kBlockTable;
+
+// The answer the unit is about to send when a fault is injected.
+enum class Step
+{
+    Ty,
+    Sync,
+    Confirm,
+    Echo,
+    Erase,
+    Open,
+    Ready,
+    Chunk,
+    Ack,
+};
+
+enum class FaultKind
+{
+    None,
+    Silence,
+    Wrong,
+    Extra,
+    Unplug,
+    Flood,
+    Delay,
+};
+
+const char* stepName(Step step);
+const char* faultName(FaultKind kind);
+std::optional<Step> parseStep(const std::string& text);
+std::optional<FaultKind> parseFaultKind(const std::string& text);
+
+struct Fault
+{
+    FaultKind kind = FaultKind::None;
+    Step at = Step::Ty;
+    std::uint32_t index = 0;
+    std::uint8_t wrongByte = 0x15;
+    std::uint32_t floodBytes = 5000;
+    Nanos delay = 0;
+};
+
+struct Config
+{
+    bool startInWriting = false;
+    bool s1Auto = false;
+
+    char fifth = '0';
+    bool fifthGiven = false;
+    bool emptyError = false;
+    bool silent = false;
+    bool questionFirst = false;
+    bool questionOnly = false;
+    Nanos questionGap = 50 * kNanosPerMs;
+    std::size_t split = 0;  // 0: the TY reply goes in one write
+    Nanos splitGap = 30 * kNanosPerMs;
+    Nanos tyDelay = 0;
+
+    std::uint32_t silentBursts = 0;
+    Nanos erase = 0;
+
+    std::uint32_t baud = 0;  // 0: unpaced
+
+    Fault fault;
+};
+
+struct Output
+{
+    enum class Kind
+    {
+        Write,             // bytes to send now
+        Note,              // a "# ..." line for the wire log
+        Unplug,            // close the line like a pulled cable
+        Flood,             // send `count` filler bytes as fast as possible
+        ProgramReceived,   // program() is complete: save it
+        BlockAcknowledged, // image() holds an acknowledged block: save it
+    };
+
+    Kind kind;
+    Nanos time = 0;
+    Bytes bytes;
+    std::string text;
+    std::uint32_t count = 0;
+};
+
+constexpr std::uint8_t kFloodFiller = 0x41;
+
+class Unit
+{
+public:
+    explicit Unit(const Config& config);
+
+    // Bytes read from the PC at `readTime`, in arrival order.
+    void receive(const std::uint8_t* data, std::size_t size, Nanos readTime);
+    void receive(const Bytes& data, Nanos readTime) { receive(data.data(), data.size(), readTime); }
+
+    // Earliest time at which advance() has something to do, kNever if idle.
+    Nanos nextDue() const;
+
+    // Processes everything due at or before `now`, in time order.
+    std::vector<Output> advance(Nanos now);
+
+    bool writingMode() const { return writing_; }
+    bool silenced() const { return silenced_; }
+    bool complete() const { return complete_; }
+    bool blockTransferStarted() const { return blocksStarted_; }
+    const Bytes& image() const { return image_; }
+    const Bytes& program() const { return program_; }
+
+    // Time one byte occupies the line at the configured baud (0 if unpaced).
+    Nanos byteTime() const { return byteTime_; }
+
+private:
+    enum class State
+    {
+        Normal,
+        Align,
+        AwaitConfirm,
+        Program,
+        Erasing,
+        BlockCommand,
+        BlockCommandZero,
+        Header,
+        ReadyReply,
+        ChunkData,
+        ChunkReply,
+        Checksum,
+        Done,
+    };
+
+    struct Pending
+    {
+        Nanos at;
+        std::uint64_t seq;
+        Output::Kind kind;  // Write, Unplug or Flood
+        Bytes bytes;
+        std::uint32_t count = 0;
+    };
+
+    struct Received
+    {
+        std::uint8_t byte;
+        Nanos due;
+    };
+
+    // What a step's answer became after fault injection.
+    struct Reply
+    {
+        enum class Kind
+        {
+            Bytes,
+            Nothing,
+            Unplug,
+            Flood,
+        };
+        Kind kind = Kind::Bytes;
+        qvsim::Bytes bytes;
+        Nanos at = 0;
+        bool genuine = true;
+    };
+
+    Reply shape(Step step, std::uint32_t index, qvsim::Bytes bytes, Nanos at);
+    void queueReply(const Reply& reply);
+    void queueWrite(qvsim::Bytes bytes, Nanos at);
+    void queue(Pending pending);
+
+    Nanos txDue() const;
+    void emitTx();
+    void process(std::uint8_t byte, Nanos at);
+    void processNormal(std::uint8_t byte, Nanos at);
+    void handleCommand(Nanos at);
+    void answerTy(Nanos at);
+    void processWriting(std::uint8_t byte, Nanos at);
+    void processProgramByte(std::uint8_t byte, Nanos at);
+    void processChecksum(std::uint8_t byte, Nanos at);
+    void enterWriting(Nanos at, const char* why);
+
+    void note(const std::string& text, Nanos at);
+    void error(const std::string& text, Nanos at);
+    void errorSilent(const std::string& text, Nanos at);
+    void emitFile(Output::Kind kind, Nanos at);
+
+    Config config_;
+    Nanos byteTime_ = 0;
+
+    std::deque<Received> rx_;
+    Nanos lastRxDue_ = std::numeric_limits<Nanos>::min();
+    std::deque<Pending> tx_;
+    std::uint64_t txSeq_ = 0;
+    Nanos lastTx_ = std::numeric_limits<Nanos>::min();
+    std::vector<Output> out_;
+
+    State state_ = State::Normal;
+    bool writing_ = false;
+    bool silenced_ = false;
+    bool complete_ = false;
+    bool blocksStarted_ = false;
+    bool faultFired_ = false;
+
+    std::string command_;
+    bool commandOverflow_ = false;
+    std::uint32_t tyCount_ = 0;
+
+    std::size_t zeros_ = 0;
+    std::uint32_t ignoredBursts_ = 0;
+    std::uint32_t answeredBursts_ = 0;
+
+    Bytes program_;
+    Nanos eraseEnd_ = 0;
+
+    std::size_t block_ = 0;
+    Bytes header_;
+    std::uint32_t chunkInBlock_ = 0;
+    std::uint32_t chunkPos_ = 0;
+    std::uint8_t sum_ = 0;
+    Bytes image_;
+};
+
+}  // namespace qvsim
