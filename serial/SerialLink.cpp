@@ -1,6 +1,7 @@
 // The serial link: the one open port, the receive thread and its ring, and the
 // waits that the protocol steps are built from. Every Win32 call that touches
 // the port is here.
+#include "serial/SerialLink.h"
 #include "serial/PortNames.h"
 #include "ui/UpdateDlg.h"
 #include "update/Texts.h"

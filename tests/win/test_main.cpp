@@ -1,0 +1,23 @@
+// Entry point of the Windows-target tests: an application object for the
+// framework (message boxes take its name) and the port-name table.
+#include "framework/Framework.h"
+#include "serial/PortNames.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+class CTestApp : public CWinApp
+{
+};
+CTestApp theTestApp;
+}  // namespace
+
+const PortNameTable PortNames;
+
+int main(int argc, char** argv)
+{
+    theTestApp.InitApplication(::GetModuleHandleA(nullptr));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
