@@ -1,0 +1,361 @@
+// Fault injection in the protocol core, checked against a whole fault-free session.
+#include "pc_script.hpp"
+#include "unit_driver.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <tuple>
+
+namespace qvsim::test {
+namespace {
+
+constexpr Nanos kT0 = ms(1000);
+constexpr Nanos kGap = ms(10);
+constexpr Nanos kFaultDelay = ms(5);
+constexpr std::uint32_t kFloodBytes = 777;
+constexpr std::uint8_t kWrongByte = 0x33;
+
+// ";;;TY;" in normal mode, then S1 and a whole update.
+const std::vector<Exchange>& session()
+{
+    static const std::vector<Exchange> script = [] {
+        std::vector<Exchange> all{{bytesOf(";;;TY;"), bytesOf("TY210;"), Step::Ty, 0}};
+        const auto update = fullUpdate(makeProgram(40, 21), patternBytes(kFlashSize, 22));
+        all.insert(all.end(), update.begin(), update.end());
+        return all;
+    }();
+    return script;
+}
+
+Config faultConfig(FaultKind kind, Step step, std::uint32_t index)
+{
+    Config config;
+    config.s1Auto = true;
+    config.fault.kind = kind;
+    config.fault.at = step;
+    config.fault.index = index;
+    config.fault.wrongByte = kWrongByte;
+    config.fault.floodBytes = kFloodBytes;
+    config.fault.delay = kFaultDelay;
+    return config;
+}
+
+UnitDriver playSession(const Config& config)
+{
+    UnitDriver driver(config);
+    Nanos at = kT0;
+    for (const Exchange& exchange : session())
+    {
+        driver.feed(exchange.send, at);
+        at += kGap;
+    }
+    driver.drain();
+    return driver;
+}
+
+std::size_t exchangeOf(Step step, std::uint32_t index)
+{
+    const auto& script = session();
+    const auto found = std::find_if(script.begin(), script.end(), [&](const Exchange& e) {
+        return e.step == step && e.index == index;
+    });
+    return static_cast<std::size_t>(found - script.begin());
+}
+
+Bytes concat(Bytes head, const Bytes& tail)
+{
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+const Output& lastNonNote(const UnitDriver& driver)
+{
+    return *std::find_if(driver.outputs.rbegin(), driver.outputs.rend(),
+                         [](const Output& o) { return o.kind != Output::Kind::Note; });
+}
+
+Bytes answersBetween(std::size_t first, std::size_t last)
+{
+    Bytes all;
+    for (std::size_t i = first; i < last; ++i)
+    {
+        all.insert(all.end(), session()[i].answer.begin(), session()[i].answer.end());
+    }
+    return all;
+}
+
+struct Target
+{
+    Step step;
+    std::uint32_t index;
+};
+
+// Answers that are a single write of their own (the last echo shares one with the erase).
+const Target kTargets[] = {
+    {Step::Ty, 0},    {Step::Sync, 0},     {Step::Confirm, 0}, {Step::Echo, 0},    {Step::Echo, 17},
+    {Step::Open, 0},  {Step::Open, 11},    {Step::Ready, 3},   {Step::Chunk, 0},   {Step::Chunk, 31},
+    {Step::Chunk, 32}, {Step::Chunk, 2047}, {Step::Ack, 0},     {Step::Ack, 8},
+};
+
+class FaultAtStep : public ::testing::TestWithParam<std::tuple<FaultKind, Target>>
+{
+};
+
+TEST_P(FaultAtStep, ChangesExactlyThatAnswer)
+{
+    const auto [kind, target] = GetParam();
+    const std::size_t k = exchangeOf(target.step, target.index);
+    ASSERT_LT(k, session().size());
+    const Bytes& genuine = session()[k].answer;
+    const Bytes before = answersBetween(0, k);
+    const Bytes after = answersBetween(k + 1, session().size());
+
+    const UnitDriver driver = playSession(faultConfig(kind, target.step, target.index));
+    EXPECT_TRUE(driver.noted(std::string("fault ") + faultName(kind) + " at " + stepName(target.step) + " " +
+                             std::to_string(target.index)));
+
+    Bytes expected = before;
+    switch (kind)
+    {
+    case FaultKind::Silence:
+        EXPECT_TRUE(driver.unit.silenced());
+        break;
+    case FaultKind::Wrong:
+    {
+        const Bytes wrong = target.step == Step::Ty ? bytesOf("TY211;") : Bytes{kWrongByte};
+        expected.insert(expected.end(), wrong.begin(), wrong.end());
+        expected.insert(expected.end(), after.begin(), after.end());
+        break;
+    }
+    case FaultKind::Extra:
+    {
+        expected.insert(expected.end(), genuine.begin(), genuine.end());
+        expected.insert(expected.end(), genuine.begin(), genuine.end());
+        expected.insert(expected.end(), after.begin(), after.end());
+        Bytes twice = genuine;
+        twice.insert(twice.end(), genuine.begin(), genuine.end());
+        const auto writes = driver.writes();
+        EXPECT_TRUE(std::any_of(writes.begin(), writes.end(), [&](const Write& w) { return w.bytes == twice; }))
+            << "the doubled answer goes in one write";
+        break;
+    }
+    case FaultKind::Unplug:
+    case FaultKind::Flood:
+    {
+        const auto kindOut = kind == FaultKind::Unplug ? Output::Kind::Unplug : Output::Kind::Flood;
+        ASSERT_EQ(driver.count(kindOut), 1u);
+        const Output& last = lastNonNote(driver);
+        EXPECT_EQ(last.kind, kindOut) << "nothing is sent after it";
+        EXPECT_EQ(last.time, kT0 + static_cast<Nanos>(k) * kGap);
+        if (kind == FaultKind::Flood)
+        {
+            EXPECT_EQ(last.count, kFloodBytes);
+        }
+        EXPECT_TRUE(driver.unit.silenced());
+        break;
+    }
+    case FaultKind::Delay:
+    {
+        expected.insert(expected.end(), genuine.begin(), genuine.end());
+        expected.insert(expected.end(), after.begin(), after.end());
+        const auto writes = driver.writes();
+        const Nanos due = kT0 + static_cast<Nanos>(k) * kGap + kFaultDelay;
+        EXPECT_TRUE(std::any_of(writes.begin(), writes.end(),
+                                [&](const Write& w) { return w.at == due && w.bytes == genuine; }));
+        break;
+    }
+    case FaultKind::None:
+        break;
+    }
+    EXPECT_EQ(driver.sent(), expected);
+}
+
+std::string targetName(const ::testing::TestParamInfo<FaultAtStep::ParamType>& info)
+{
+    const auto [kind, target] = info.param;
+    return std::string(faultName(kind)) + "_" + stepName(target.step) + "_" + std::to_string(target.index);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllKinds, FaultAtStep,
+                         ::testing::Combine(::testing::Values(FaultKind::Silence, FaultKind::Wrong, FaultKind::Extra,
+                                                              FaultKind::Unplug, FaultKind::Flood, FaultKind::Delay),
+                                            ::testing::ValuesIn(kTargets)),
+                         targetName);
+
+// The last program echo and the erase completion share one write.
+class FaultAtProgramEnd : public ::testing::Test
+{
+protected:
+    static constexpr std::uint32_t kLastEcho = 41;
+
+    void SetUp() override
+    {
+        lastExchange_ = exchangeOf(Step::Echo, kLastEcho);
+        ASSERT_EQ(session()[lastExchange_].answer.size(), 2u);
+        lastByte_ = session()[lastExchange_].send[0];
+        at_ = kT0 + static_cast<Nanos>(lastExchange_) * kGap;
+    }
+
+    // Writes from the last echo on, up to the next exchange.
+    std::vector<Write> tail(const UnitDriver& driver) const
+    {
+        std::vector<Write> result;
+        for (const Write& write : driver.writes())
+        {
+            if (write.at >= at_ && write.at < at_ + kGap)
+            {
+                result.push_back(write);
+            }
+        }
+        return result;
+    }
+
+    std::size_t lastExchange_ = 0;
+    std::uint8_t lastByte_ = 0;
+    Nanos at_ = 0;
+};
+
+TEST_F(FaultAtProgramEnd, FaultsOnTheErasePart)
+{
+    {
+        const UnitDriver driver = playSession(faultConfig(FaultKind::Wrong, Step::Erase, 0));
+        const auto writes = tail(driver);
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_EQ(writes[0].bytes, (Bytes{lastByte_, kWrongByte}));
+    }
+    {
+        const UnitDriver driver = playSession(faultConfig(FaultKind::Extra, Step::Erase, 0));
+        const auto writes = tail(driver);
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_EQ(writes[0].bytes, (Bytes{lastByte_, 0xAA, 0xAA}));
+        EXPECT_TRUE(driver.unit.complete());
+    }
+    {
+        const UnitDriver driver = playSession(faultConfig(FaultKind::Silence, Step::Erase, 0));
+        EXPECT_EQ(driver.sent(), concat(answersBetween(0, lastExchange_), Bytes{lastByte_}));
+    }
+    {
+        const UnitDriver driver = playSession(faultConfig(FaultKind::Delay, Step::Erase, 0));
+        const auto writes = tail(driver);
+        ASSERT_EQ(writes.size(), 2u);
+        EXPECT_EQ(writes[0].bytes, Bytes{lastByte_});
+        EXPECT_EQ(writes[0].at, at_);
+        EXPECT_EQ(writes[1].bytes, Bytes{0xAA});
+        EXPECT_EQ(writes[1].at, at_ + kFaultDelay);
+    }
+    for (FaultKind kind : {FaultKind::Unplug, FaultKind::Flood})
+    {
+        const UnitDriver driver = playSession(faultConfig(kind, Step::Erase, 0));
+        // The echo still leaves, before the line is cut or flooded.
+        EXPECT_EQ(driver.sent(), concat(answersBetween(0, lastExchange_), Bytes{lastByte_}));
+        EXPECT_EQ(lastNonNote(driver).kind, kind == FaultKind::Unplug ? Output::Kind::Unplug : Output::Kind::Flood);
+    }
+}
+
+TEST_F(FaultAtProgramEnd, FaultsOnTheLastEcho)
+{
+    {
+        const UnitDriver driver = playSession(faultConfig(FaultKind::Silence, Step::Echo, kLastEcho));
+        EXPECT_EQ(driver.sent(), answersBetween(0, lastExchange_));
+        EXPECT_EQ(driver.count(Output::Kind::ProgramReceived), 1u) << "the program did arrive";
+    }
+    {
+        const UnitDriver driver = playSession(faultConfig(FaultKind::Wrong, Step::Echo, kLastEcho));
+        const auto writes = tail(driver);
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_EQ(writes[0].bytes, (Bytes{kWrongByte, 0xAA}));
+    }
+    {
+        const UnitDriver driver = playSession(faultConfig(FaultKind::Delay, Step::Echo, kLastEcho));
+        const auto writes = tail(driver);
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_EQ(writes[0].bytes, (Bytes{lastByte_, 0xAA}));
+        EXPECT_EQ(writes[0].at, at_ + kFaultDelay);
+    }
+}
+
+TEST(FaultCompletion, CompleteOnlyWhenTheFinalAcknowledgementLeaves)
+{
+    const struct
+    {
+        FaultKind kind;
+        bool complete;
+    } cases[] = {
+        {FaultKind::None, true},    {FaultKind::Extra, true},  {FaultKind::Delay, true},
+        {FaultKind::Silence, false}, {FaultKind::Wrong, false}, {FaultKind::Unplug, false},
+        {FaultKind::Flood, false},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(faultName(c.kind));
+        const UnitDriver driver = playSession(faultConfig(c.kind, Step::Ack, 11));
+        EXPECT_EQ(driver.unit.complete(), c.complete);
+        EXPECT_EQ(driver.noted("complete"), c.complete);
+        EXPECT_EQ(driver.count(Output::Kind::BlockAcknowledged), kBlockCount) << "the data itself was good";
+    }
+}
+
+TEST(FaultTy, WrongReplyUsesFifthAndOnlyTheChosenQuery)
+{
+    Config config = faultConfig(FaultKind::Wrong, Step::Ty, 1);
+    config.fifth = '5';
+    config.fifthGiven = true;
+    UnitDriver driver(config);
+    for (int i = 0; i < 3; ++i)
+    {
+        driver.feed(";;;TY;", kT0 + ms(100 * i));
+    }
+    EXPECT_EQ(driver.sent(), bytesOf("TY210;TY215;TY210;"));
+}
+
+TEST(FaultTy, FaultFiresOnce)
+{
+    UnitDriver driver(faultConfig(FaultKind::Delay, Step::Ty, 0));
+    driver.feed(";;;TY;", kT0);
+    driver.feed(";;;TY;", kT0 + ms(100));
+    driver.drain();
+    const auto writes = driver.writes();
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].at, kT0 + kFaultDelay);
+    EXPECT_EQ(writes[1].at, kT0 + ms(100));
+}
+
+TEST(FaultTy, QuestionFirstStillSendsTheQuestionBeforeASilencedReply)
+{
+    Config config = faultConfig(FaultKind::Silence, Step::Ty, 0);
+    config.questionFirst = true;
+    UnitDriver driver(config);
+    driver.feed(";;;TY;", kT0);
+    driver.feed(";;;TY;", kT0 + ms(500));
+    driver.drain();
+    EXPECT_EQ(driver.sent(), bytesOf("?;"));
+}
+
+TEST(FaultTy, QuestionOnlyAnswerIsTheFaultedOne)
+{
+    Config config = faultConfig(FaultKind::Extra, Step::Ty, 0);
+    config.questionOnly = true;
+    UnitDriver driver(config);
+    driver.feed(";;;TY;", kT0);
+    EXPECT_EQ(driver.sent(), bytesOf("?;?;"));
+}
+
+TEST(FaultBlocks, WrongAnswerToABadChecksum)
+{
+    // The fault replaces whatever block 0's checksum answer would be, here the 0x15.
+    UnitDriver driver(faultConfig(FaultKind::Wrong, Step::Ack, 0));
+    auto script = session();
+    const std::size_t k = exchangeOf(Step::Ack, 0);
+    script[k].send[0] ^= 0xFF;
+    Nanos at = kT0;
+    for (std::size_t i = 0; i <= k; ++i, at += kGap)
+    {
+        driver.feed(script[i].send, at);
+    }
+    EXPECT_EQ(driver.writes().back().bytes, Bytes{kWrongByte});
+    EXPECT_TRUE(driver.noted("checksum"));
+}
+
+}  // namespace
+}  // namespace qvsim::test
