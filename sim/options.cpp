@@ -375,7 +375,8 @@ Publishing and lifetime:
                           <t_us> rx <hex bytes>   one read from the PC
                           <t_us> tx <hex bytes>   one write to the PC
                           # <note>                mode switches, errors, faults,
-                                                  "# complete", "# unplugged"
+                                                  "# complete", "# unplugged";
+                                                  "# stopped" is the last line
                         t_us is CLOCK_MONOTONIC_RAW in microseconds; hex bytes are
                         two lowercase digits separated by single spaces. Without
                         --log the notes go to stderr.

@@ -77,6 +77,9 @@ private:
     std::deque<Segment> out_;
     Nanos nextStopCheck_ = 0;
     Nanos lifetimeEnd_ = 0;
+    // Only if nobody holds the slave: then the master reports a hang-up until the PC reopens.
+    Nanos hangupUntil_ = 0;
+    bool hangupNoted_ = false;
 };
 
 bool Runner::start()
@@ -304,6 +307,8 @@ void Runner::finish(const std::string& reason)
         }
         closePty(port_);
     }
+    // The last line: every file is written and the port is gone.
+    log_.note("stopped");
 }
 
 int Runner::run()
@@ -343,7 +348,12 @@ int Runner::run()
         {
             wake = std::min(wake, nextStopCheck_);
         }
-        pollfd fd{port_.master, 0, 0};
+        const bool masterQuiet = now < hangupUntil_;
+        if (masterQuiet)
+        {
+            wake = std::min(wake, hangupUntil_);
+        }
+        pollfd fd{masterQuiet ? -1 : port_.master, 0, 0};
         if (port_.master >= 0)
         {
             fd.events = POLLIN;
@@ -365,9 +375,30 @@ int Runner::run()
             reason = "poll failure";
             break;
         }
+        sigset_t pending;
+        if (::sigpending(&pending) == 0)
+        {
+            // A descriptor that is always ready would otherwise keep blocked signals waiting.
+            for (int number : {SIGTERM, SIGINT, SIGHUP})
+            {
+                if (::sigismember(&pending, number) == 1)
+                {
+                    gSignal = number;
+                }
+            }
+        }
         if (ready > 0 && (fd.revents & POLLIN) != 0)
         {
             readAll();
+        }
+        else if (ready > 0 && (fd.revents & (POLLHUP | POLLERR)) != 0)
+        {
+            if (!hangupNoted_)
+            {
+                fail("pty master hung up");
+                hangupNoted_ = true;
+            }
+            hangupUntil_ = monotonicRaw() + kStopFilePeriod;
         }
     }
     finish(reason);

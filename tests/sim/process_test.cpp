@@ -1,0 +1,581 @@
+// The real qv6100-sim process on its pty, driven like the PC drives the unit.
+#include "pc_script.hpp"
+#include "sim_process.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace qvsim::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+#define ASSERT_READY(sim) ASSERT_TRUE((sim).ready()) << (sim).failure()
+
+using Args = std::vector<std::string>;
+
+std::vector<std::string> notesOf(const std::vector<LogEntry>& log)
+{
+    std::vector<std::string> notes;
+    for (const auto& entry : log)
+    {
+        if (entry.kind == "#")
+        {
+            notes.push_back(entry.text);
+        }
+    }
+    return notes;
+}
+
+bool hasNote(const std::vector<LogEntry>& log, const std::string& fragment)
+{
+    const auto notes = notesOf(log);
+    return std::any_of(notes.begin(), notes.end(),
+                       [&](const std::string& note) { return note.find(fragment) != std::string::npos; });
+}
+
+std::vector<LogEntry> entriesOf(const std::vector<LogEntry>& log, const std::string& kind)
+{
+    std::vector<LogEntry> result;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(result),
+                 [&](const LogEntry& entry) { return entry.kind == kind; });
+    return result;
+}
+
+// Alignment and confirmation on a unit already in writing mode.
+void align(Port& port)
+{
+    ASSERT_TRUE(port.send(Bytes(10, 0x00)));
+    ASSERT_EQ(port.receive(1), Bytes{0x00});
+    ASSERT_TRUE(port.send(Bytes{0x55}));
+    ASSERT_EQ(port.receive(1), Bytes{0xAA});
+}
+
+// Sends each exchange and checks the unit's answer to it.
+void converse(Port& port, const std::vector<Exchange>& script)
+{
+    for (std::size_t i = 0; i < script.size(); ++i)
+    {
+        ASSERT_TRUE(port.send(script[i].send)) << "exchange " << i;
+        if (!script[i].answer.empty())
+        {
+            ASSERT_EQ(port.receive(script[i].answer.size()), script[i].answer) << "exchange " << i;
+        }
+    }
+}
+
+// Aligns, loads a tiny program and leaves the unit ready for block 0.
+void toBlocks(Port& port)
+{
+    converse(port, preludeExchanges(makeProgram(2, 99)));
+}
+
+// Block 0's exchanges up to (not including) its checksum.
+std::vector<Exchange> blockZeroBody(const Bytes& image)
+{
+    auto script = blockExchanges(image);
+    script.resize(3 + 2 * 32);
+    return script;
+}
+
+TEST(SimProcessNormal, IdentificationQueryAndWireLog)
+{
+    SimProcess sim(Args{});
+    ASSERT_READY(sim);
+    EXPECT_EQ(fs::read_symlink(sim.link()), sim.ptyPath());
+    EXPECT_EQ(sim.ptyPath().rfind("/dev/pts/", 0), 0u);
+    Port port(sim.link());
+    ASSERT_TRUE(port.isOpen());
+    ASSERT_TRUE(port.send(";;;TY;"));
+    EXPECT_EQ(port.receive(6), text("TY210;"));
+    ASSERT_EQ(sim.stop(), 0);
+
+    const auto log = sim.log();
+    for (const auto& entry : log)
+    {
+        EXPECT_TRUE(entry.wellFormed) << entry.text;
+    }
+    EXPECT_EQ(concatenated(log, "rx"), text(";;;TY;"));
+    EXPECT_EQ(concatenated(log, "tx"), text("TY210;"));
+    const auto rx = entriesOf(log, "rx");
+    const auto tx = entriesOf(log, "tx");
+    ASSERT_EQ(tx.size(), 1u);
+    EXPECT_GE(tx[0].tUs, rx.back().tUs) << "the reply follows the query";
+    EXPECT_TRUE(hasNote(log, "stopping: stop file"));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().text, "stopped") << "the last line says the run is over";
+    EXPECT_FALSE(fs::exists(fs::symlink_status(sim.link()))) << "link removed on exit";
+}
+
+TEST(SimProcessNormal, FifthCharacterOption)
+{
+    SimProcess sim(Args{"--fifth", "1"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    ASSERT_TRUE(port.send(";;;TY;"));
+    EXPECT_EQ(port.receive(6), text("TY211;"));
+}
+
+TEST(SimProcessNormal, QuestionFirstThenReply)
+{
+    SimProcess sim(Args{"--question-first"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    ASSERT_TRUE(port.send(";;;TY;"));
+    EXPECT_EQ(port.receive(2), text("?;"));
+    EXPECT_EQ(port.receive(6), text("TY210;"));
+    ASSERT_EQ(sim.stop(), 0);
+    EXPECT_EQ(entriesOf(sim.log(), "tx").size(), 2u);
+}
+
+TEST(SimProcessNormal, SplitReplyArrivesInTwoPieces)
+{
+    SimProcess sim(Args{"--split", "2", "--split-gap", "300"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    ASSERT_TRUE(port.send(";;;TY;"));
+    EXPECT_EQ(port.receiveSome(16), text("TY"));
+    EXPECT_EQ(port.receive(4), text("210;"));
+    ASSERT_EQ(sim.stop(), 0);
+    const auto tx = entriesOf(sim.log(), "tx");
+    ASSERT_EQ(tx.size(), 2u);
+    EXPECT_EQ(tx[0].bytes, text("TY"));
+    EXPECT_EQ(tx[1].bytes, text("210;"));
+}
+
+TEST(SimProcessNormal, UnknownAndEmptyCommands)
+{
+    {
+        SimProcess sim(Args{});
+        ASSERT_READY(sim);
+        Port port(sim.link());
+        // The empty command gets no answer, so the only reply is the one to "XY".
+        ASSERT_TRUE(port.send(";XY;"));
+        EXPECT_EQ(port.receive(2), text("?;"));
+        ASSERT_EQ(sim.stop(), 0);
+        EXPECT_EQ(concatenated(sim.log(), "tx"), text("?;"));
+    }
+    {
+        SimProcess sim(Args{"--empty-error"});
+        ASSERT_READY(sim);
+        Port port(sim.link());
+        ASSERT_TRUE(port.send(";XY;"));
+        EXPECT_EQ(port.receive(4), text("?;?;"));
+    }
+}
+
+TEST(SimProcessNormal, PortMayBeClosedAndReopened)
+{
+    SimProcess sim(Args{});
+    ASSERT_READY(sim);
+    for (int round = 0; round < 3; ++round)
+    {
+        Port port(sim.link());
+        ASSERT_TRUE(port.isOpen());
+        ASSERT_TRUE(port.send(";;;TY;"));
+        EXPECT_EQ(port.receive(6), text("TY210;")) << "round " << round;
+    }
+    EXPECT_TRUE(sim.running());
+    ASSERT_EQ(sim.stop(), 0);
+    EXPECT_FALSE(hasNote(sim.log(), "error")) << "the master saw no hang-up between the PC's opens";
+}
+
+TEST(SimProcessNormal, S1AutoSwitchesOnTheFirstZero)
+{
+    SimProcess sim(Args{"--s1", "auto"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    ASSERT_TRUE(port.send(";;;TY;"));
+    EXPECT_EQ(port.receive(6), text("TY210;"));
+    align(port);
+    EXPECT_TRUE(hasNote(sim.log(), "mode writing"));
+}
+
+TEST(SimProcessWriting, LineIsRawWithoutPcSettings)
+{
+    SimProcess sim(Args{"--mode", "writing"});
+    ASSERT_READY(sim);
+    Port port(sim.link(), false);
+    align(port);
+    // Flow-control, CR/LF, interrupt, EOF and suspend characters must pass verbatim.
+    const Bytes body{0x0D, 0x0A, 0x11, 0x13, 0x03, 0x04, 0x1A, 0x7F, 0xFF, 0x0D};
+    Bytes program{0x00, static_cast<std::uint8_t>(body.size())};
+    program.insert(program.end(), body.begin(), body.end());
+    const auto script = preludeExchanges(program);
+    converse(port, std::vector<Exchange>(script.begin() + 2, script.end()));
+}
+
+TEST(SimProcessWriting, SilentBurstsEchoesAndCompletionTogether)
+{
+    SimProcess sim(Args{"--mode", "writing", "--silent-bursts", "2"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    ASSERT_TRUE(port.send(Bytes(10, 0x00)));
+    ASSERT_TRUE(sim.waitForNote("burst ignored (1 of 2)"));
+    ASSERT_TRUE(port.send(Bytes(4, 0x00)));
+    ASSERT_TRUE(port.send(Bytes(6, 0x00)));
+    ASSERT_TRUE(sim.waitForNote("burst ignored (2 of 2)"));
+    ASSERT_TRUE(port.send(Bytes(10, 0x00)));
+    EXPECT_EQ(port.receive(1), Bytes{0x00});
+    ASSERT_TRUE(port.send(Bytes{0x55}));
+    EXPECT_EQ(port.receive(1), Bytes{0xAA});
+    const Bytes program = makeProgram(4, 5);
+    for (std::size_t i = 0; i + 1 < program.size(); ++i)
+    {
+        ASSERT_TRUE(port.send(Bytes{program[i]}));
+        EXPECT_EQ(port.receive(1), Bytes{program[i]});
+    }
+    ASSERT_TRUE(port.send(Bytes{program.back()}));
+    EXPECT_EQ(port.receive(2), (Bytes{program.back(), 0xAA}));
+    ASSERT_EQ(sim.stop(), 0);
+
+    const auto tx = entriesOf(sim.log(), "tx");
+    ASSERT_FALSE(tx.empty());
+    EXPECT_EQ(tx.front().bytes, Bytes{0x00}) << "nothing answered the ignored bursts";
+    EXPECT_EQ(tx.back().bytes, (Bytes{program.back(), 0xAA})) << "one write";
+}
+
+TEST(SimProcessWriting, EraseTimeSendsCompletionLater)
+{
+    SimProcess sim(Args{"--mode", "writing", "--erase-ms", "150"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    align(port);
+    ASSERT_TRUE(port.send(Bytes{0x00}));
+    EXPECT_EQ(port.receive(1), Bytes{0x00});
+    ASSERT_TRUE(port.send(Bytes{0x00}));
+    EXPECT_EQ(port.receive(1), Bytes{0x00});
+    EXPECT_EQ(port.receive(1), Bytes{0xAA});
+    ASSERT_EQ(sim.stop(), 0);
+
+    const auto tx = entriesOf(sim.log(), "tx");
+    ASSERT_GE(tx.size(), 2u);
+    const auto& echo = tx[tx.size() - 2];
+    const auto& done = tx.back();
+    EXPECT_EQ(echo.bytes, Bytes{0x00});
+    EXPECT_EQ(done.bytes, Bytes{0xAA});
+    EXPECT_GE(done.tUs - echo.tUs, 150000 - 1000);
+}
+
+TEST(SimProcessWriting, FullUpdateProducesExactFiles)
+{
+    SimProcess sim(Args{"--mode", "writing", "--program-out", "@DIR@/program.bin", "--image-out", "@DIR@/image.bin"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    const Bytes program = makeProgram(1434, 31);
+    ASSERT_EQ(program.size(), 1436u);
+    const Bytes image = patternBytes(kFlashSize, 32);
+    converse(port, fullUpdate(program, image));
+    ASSERT_TRUE(sim.waitForNote("complete"));
+    ASSERT_EQ(sim.stop(), 0);
+    EXPECT_EQ(readBinary(sim.file("program.bin")), program);
+    EXPECT_EQ(readBinary(sim.file("image.bin")), image);
+    const auto log = sim.log();
+    EXPECT_FALSE(hasNote(log, "error"));
+    EXPECT_EQ(concatenated(log, "rx").size(), 10 + 1 + program.size() + 12 * (2 + 8 + 1 + 1) +
+                                                  kChunkCount * (kChunkSize + 1));
+}
+
+TEST(SimProcessWriting, PartialImageAfterEachAcknowledgedBlock)
+{
+    SimProcess sim(Args{"--mode", "writing", "--image-out", "@DIR@/image.bin"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    toBlocks(port);
+    const Bytes image = patternBytes(kFlashSize, 41);
+    auto script = blockExchanges(image);
+    script.resize(2 * (4 + 2 * 32));  // blocks 0 and 1
+    converse(port, script);
+    // The image is on disk before the acknowledgement leaves.
+    const Bytes saved = readBinary(sim.file("image.bin"));
+    ASSERT_EQ(saved.size(), kFlashSize);
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x2000, saved.begin()));
+    EXPECT_TRUE(std::all_of(saved.begin() + 0x2000, saved.end(), [](std::uint8_t b) { return b == 0xFF; }));
+}
+
+TEST(SimProcessWriting, BadChecksumIsRefused)
+{
+    SimProcess sim(Args{"--mode", "writing"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    toBlocks(port);
+    const Bytes image = patternBytes(kFlashSize, 42);
+    converse(port, blockZeroBody(image));
+    ASSERT_TRUE(port.send(Bytes{static_cast<std::uint8_t>(checksumOf(image, 0, 0x1000) ^ 0x01)}));
+    EXPECT_EQ(port.receive(1), Bytes{0x15});
+    EXPECT_TRUE(sim.waitForNote("error: block 0 checksum"));
+}
+
+TEST(SimProcessWriting, WrongHeaderSilencesTheUnit)
+{
+    SimProcess sim(Args{"--mode", "writing"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    toBlocks(port);
+    ASSERT_TRUE(port.send(Bytes{0x57, 0x00}));
+    EXPECT_EQ(port.receive(1), Bytes{0x06});
+    ASSERT_TRUE(port.send(Bytes{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x20, 0x00}));
+    ASSERT_TRUE(sim.waitForNote("unit goes silent"));
+    ASSERT_TRUE(port.send(Bytes{0x11}));
+    ASSERT_TRUE(sim.waitForLog([](const std::vector<LogEntry>& log) {
+        return !entriesOf(log, "rx").empty() && entriesOf(log, "rx").back().bytes == Bytes{0x11};
+    }));
+    ASSERT_EQ(sim.stop(), 0);
+    const auto log = sim.log();
+    EXPECT_TRUE(hasNote(log, "block 0 header: address 0x00000 size 0x02000"));
+    EXPECT_EQ(entriesOf(log, "tx").back().bytes, Bytes{0x06}) << "nothing after the write-command answer";
+}
+
+TEST(SimProcessWriting, DataByteWhereHandshakeIsDue)
+{
+    SimProcess sim(Args{"--mode", "writing"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    toBlocks(port);
+    const Bytes image = patternBytes(kFlashSize, 43);
+    auto script = blockZeroBody(image);
+    script.resize(4);  // up to the first chunk's 0x11
+    converse(port, script);
+    ASSERT_TRUE(port.send(Bytes{image[kChunkSize]}));
+    EXPECT_TRUE(sim.waitForNote("error: expected 0x11 after chunk 0"));
+}
+
+TEST(SimProcessFaults, SilenceStallsTheUnit)
+{
+    SimProcess sim(Args{"--fault", "silence", "--at", "ty"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    ASSERT_TRUE(port.send(";;;TY;"));
+    ASSERT_TRUE(sim.waitForNote("fault silence at ty 0"));
+    ASSERT_TRUE(port.send("XX;"));
+    ASSERT_TRUE(sim.waitForLog([](const std::vector<LogEntry>& log) { return concatenated(log, "rx").size() == 9; }));
+    ASSERT_EQ(sim.stop(), 0);
+    EXPECT_TRUE(entriesOf(sim.log(), "tx").empty());
+}
+
+TEST(SimProcessFaults, WrongIdentification)
+{
+    SimProcess sim(Args{"--fault", "wrong", "--at", "ty"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    ASSERT_TRUE(port.send(";;;TY;"));
+    EXPECT_EQ(port.receive(6), text("TY211;"));
+    ASSERT_TRUE(port.send(";;;TY;"));
+    EXPECT_EQ(port.receive(6), text("TY210;"));
+}
+
+TEST(SimProcessFaults, WrongByteOnAChunk)
+{
+    SimProcess sim(Args{"--mode", "writing", "--fault", "wrong", "--at", "chunk", "--index", "1", "--fault-byte", "0x7e"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    toBlocks(port);
+    const Bytes image = patternBytes(kFlashSize, 44);
+    auto script = blockZeroBody(image);
+    script[5].answer = {0x7E};
+    script.resize(7);
+    converse(port, script);
+}
+
+TEST(SimProcessFaults, ExtraAlignmentAnswerInOneWrite)
+{
+    SimProcess sim(Args{"--mode", "writing", "--fault", "extra", "--at", "sync"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    ASSERT_TRUE(port.send(Bytes(10, 0x00)));
+    EXPECT_EQ(port.receive(2), (Bytes{0x00, 0x00}));
+    ASSERT_EQ(sim.stop(), 0);
+    const auto tx = entriesOf(sim.log(), "tx");
+    ASSERT_EQ(tx.size(), 1u);
+    EXPECT_EQ(tx[0].bytes, (Bytes{0x00, 0x00}));
+}
+
+TEST(SimProcessFaults, UnplugHangsUpAndUnpublishes)
+{
+    SimProcess sim(Args{"--mode", "writing", "--fault", "unplug", "--at", "confirm"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    ASSERT_TRUE(port.send(Bytes(10, 0x00)));
+    EXPECT_EQ(port.receive(1), Bytes{0x00});
+    ASSERT_TRUE(port.send(Bytes{0x55}));
+    EXPECT_TRUE(port.waitHangup(milliseconds(5000)));
+    EXPECT_TRUE(sim.waitForNote("unplugged"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(sim.link())));
+    EXPECT_TRUE(sim.running()) << "keeps running until stopped";
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_EQ(concatenated(sim.log(), "tx"), Bytes{0x00});
+}
+
+TEST(SimProcessFaults, FloodIsReadable)
+{
+    SimProcess sim(Args{"--fault", "flood", "--at", "ty"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    ASSERT_TRUE(port.send(";;;TY;"));
+    EXPECT_EQ(port.receive(5000), Bytes(5000, 0x41));
+    EXPECT_TRUE(sim.waitForNote("flood: sent 5000 of 5000 bytes"));
+    ASSERT_TRUE(port.send(";;;TY;"));
+    ASSERT_TRUE(sim.waitForLog([](const std::vector<LogEntry>& log) { return concatenated(log, "rx").size() == 12; }));
+    ASSERT_EQ(sim.stop(), 0);
+    EXPECT_EQ(concatenated(sim.log(), "tx"), Bytes(5000, 0x41)) << "silent after the flood";
+}
+
+TEST(SimProcessFaults, FloodNobodyReadsDoesNotDeadlock)
+{
+    SimProcess sim(Args{"--fault", "flood", "--at", "ty", "--flood-bytes", "2000000"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    ASSERT_TRUE(port.send(";;;TY;"));
+    ASSERT_TRUE(sim.waitForNote("flood: sent", milliseconds(10000)));
+    const auto notes = notesOf(sim.log());
+    const auto note = std::find_if(notes.begin(), notes.end(),
+                                   [](const std::string& n) { return n.rfind("flood: sent", 0) == 0; });
+    ASSERT_NE(note, notes.end());
+    const long sent = std::stol(note->substr(std::string("flood: sent ").size()));
+    EXPECT_GT(sent, 0);
+    EXPECT_LT(sent, 2000000);
+    EXPECT_EQ(static_cast<long>(concatenated(sim.log(), "tx").size()), sent);
+    EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST(SimProcessFaults, DelayedAnswer)
+{
+    SimProcess sim(Args{"--mode", "writing", "--fault", "delay", "--at", "confirm", "--fault-ms", "300"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    align(port);
+    ASSERT_EQ(sim.stop(), 0);
+    const auto log = sim.log();
+    const auto rx = entriesOf(log, "rx");
+    const auto tx = entriesOf(log, "tx");
+    ASSERT_FALSE(rx.empty());
+    ASSERT_EQ(tx.size(), 2u);
+    EXPECT_EQ(rx.back().bytes, Bytes{0x55});
+    EXPECT_GE(tx.back().tUs - rx.back().tUs, 300000 - 1000);
+}
+
+TEST(SimProcessPacing, HighBaudIsRoughlyHonoured)
+{
+    constexpr double kByteUs = 10.0 * 1e6 / 57600;
+    SimProcess sim(Args{"--mode", "writing", "--baud", "57600"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    // Everything in one go: the unit takes the bytes one byte time apart and echoes each.
+    Bytes stream(10, 0x00);
+    stream.push_back(0x55);
+    const Bytes program = makeProgram(198, 6);
+    stream.insert(stream.end(), program.begin(), program.end());
+    ASSERT_TRUE(port.send(stream));
+    Bytes expected{0x00, 0xAA};
+    expected.insert(expected.end(), program.begin(), program.end());
+    expected.push_back(0xAA);
+    EXPECT_EQ(port.receive(expected.size()), expected);
+    ASSERT_EQ(sim.stop(), 0);
+
+    const auto tx = entriesOf(sim.log(), "tx");
+    ASSERT_EQ(tx.size(), expected.size()) << "one write per byte";
+    const double span = static_cast<double>(tx.back().tUs - tx.front().tUs);
+    const double nominal = kByteUs * static_cast<double>(expected.size() - 1);
+    EXPECT_GT(span, 0.8 * nominal);
+    EXPECT_LT(span, 5e6);
+}
+
+TEST(SimProcessLifetime, ReadyFileHoldsThePtyPath)
+{
+    SimProcess sim(Args{});
+    ASSERT_READY(sim);
+    EXPECT_EQ(readText(sim.file("ready")), sim.ptyPath());
+    EXPECT_FALSE(fs::exists(sim.file("ready.tmp")));
+    struct stat info{};
+    ASSERT_EQ(::stat(sim.ptyPath().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
+
+TEST(SimProcessLifetime, PrefixPublishingAndStoppedLink)
+{
+    TempDir prefix;
+    const std::string com = prefix.file("dosdevices/com5");
+    fs::create_directories(com);  // an empty directory is taken over
+    {
+        SimProcess sim(Args{"--prefix", prefix.path(), "--com", "5"});
+        ASSERT_READY(sim);
+        EXPECT_EQ(fs::read_symlink(com), sim.ptyPath());
+        Port port(com);
+        ASSERT_TRUE(port.send(";;;TY;"));
+        EXPECT_EQ(port.receive(6), text("TY210;"));
+        ASSERT_EQ(sim.stop(), 0);
+    }
+    EXPECT_EQ(fs::read_symlink(com), "/nonexistent/qv6100-sim-stopped");
+    // A later run takes the registered-but-absent link over again.
+    SimProcess again(Args{"--prefix", prefix.path(), "--com", "5"});
+    ASSERT_READY(again);
+    EXPECT_EQ(fs::read_symlink(com), again.ptyPath());
+}
+
+TEST(SimProcessLifetime, SignalsAndLifetimeEndCleanly)
+{
+    for (int number : {SIGTERM, SIGINT})
+    {
+        SimProcess sim(Args{});
+        ASSERT_READY(sim);
+        ASSERT_EQ(::kill(sim.pid(), number), 0);
+        EXPECT_EQ(sim.waitExit(milliseconds(10000)), 0);
+        EXPECT_TRUE(hasNote(sim.log(), "stopping: signal"));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(sim.link())));
+    }
+    SimProcess brief(Args{"--lifetime", "0.3"});
+    ASSERT_READY(brief);
+    EXPECT_EQ(brief.waitExit(milliseconds(10000)), 0);
+    EXPECT_TRUE(hasNote(brief.log(), "stopping: lifetime over"));
+}
+
+TEST(SimProcessLifetime, StopFileEndsTheRunAndKeepsFiles)
+{
+    SimProcess sim(Args{"--mode", "writing", "--image-out", "@DIR@/image.bin"});
+    ASSERT_READY(sim);
+    Port port(sim.link());
+    toBlocks(port);
+    const Bytes image = patternBytes(kFlashSize, 45);
+    auto script = blockZeroBody(image);
+    script.resize(4);
+    converse(port, script);
+    ASSERT_EQ(sim.stop(), 0);
+    // The block was never acknowledged, but the image at exit shows what arrived.
+    const Bytes saved = readBinary(sim.file("image.bin"));
+    ASSERT_EQ(saved.size(), kFlashSize);
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + kChunkSize, saved.begin()));
+    EXPECT_EQ(saved[kChunkSize], 0xFF);
+}
+
+TEST(SimProcessCommandLine, HelpAndBadValues)
+{
+    const CommandResult help = runSimulator({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--fault KIND"), std::string::npos);
+
+    const CommandResult bad = runSimulator({"--baud", "fast"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("--baud"), std::string::npos);
+
+    const CommandResult unknown = runSimulator({"--colour"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("--colour"), std::string::npos);
+}
+
+TEST(SimProcessCommandLine, RefusesToReplaceAFile)
+{
+    TempDir dir;
+    const std::string path = dir.file("com1");
+    std::ofstream(path) << "keep";
+    const CommandResult result = runSimulator({"--link", path, "--lifetime", "5"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find(path), std::string::npos);
+    EXPECT_EQ(readText(path), "keep");
+}
+
+}  // namespace
+}  // namespace qvsim::test

@@ -1,0 +1,111 @@
+// Runs the real qv6100-sim and talks to it over its pty like a PC would.
+#pragma once
+
+#include "test_files.hpp"
+#include "unit.hpp"
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace qvsim::test {
+
+using std::chrono::milliseconds;
+
+// One line of the wire log.
+struct LogEntry
+{
+    std::int64_t tUs = 0;
+    std::string kind;  // "rx", "tx" or "#"
+    Bytes bytes;
+    std::string text;  // note text after "# ", or the raw line if malformed
+    bool wellFormed = true;
+};
+
+std::vector<LogEntry> parseWireLog(const std::string& text);
+Bytes concatenated(const std::vector<LogEntry>& log, const std::string& kind);
+
+struct CommandResult
+{
+    int status = -1;  // exit status, or -1 if it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs qv6100-sim with `args` to completion.
+CommandResult runSimulator(const std::vector<std::string>& args, milliseconds limit = milliseconds(10000));
+
+class SimProcess
+{
+public:
+    // Publishes at <dir>/com1 unless `args` choose --prefix or --link themselves.
+    // "@DIR@" in an argument stands for the process's temporary directory.
+    explicit SimProcess(const std::vector<std::string>& args);
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    bool ready() const { return ready_; }
+    const std::string& failure() const { return failure_; }
+    const std::string& link() const { return link_; }
+    const std::string& ptyPath() const { return ptyPath_; }
+    std::string file(const std::string& name) const { return dir_.file(name); }
+    const std::string& dir() const { return dir_.path(); }
+    pid_t pid() const { return pid_; }
+
+    std::vector<LogEntry> log() const;
+    // Waits until some note contains `fragment`.
+    bool waitForNote(const std::string& fragment, milliseconds limit = milliseconds(5000)) const;
+    bool waitForLog(const std::function<bool(const std::vector<LogEntry>&)>& done,
+                    milliseconds limit = milliseconds(5000)) const;
+
+    // Creates the stop file and waits for the exit; returns the exit status (-1 on failure).
+    int stop(milliseconds limit = milliseconds(10000));
+    // Waits for an exit that something else caused.
+    int waitExit(milliseconds limit);
+    bool running();
+
+private:
+    TempDir dir_;
+    std::string link_;
+    std::string ptyPath_;
+    pid_t pid_ = -1;
+    bool ready_ = false;
+    bool exited_ = false;
+    int status_ = -1;
+    std::string failure_;
+};
+
+// The PC end of the line.
+class Port
+{
+public:
+    // `raw`: put the line in raw mode from this side too, as a PC program would.
+    explicit Port(const std::string& path, bool raw = true);
+    ~Port();
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    void close();
+
+    bool send(const Bytes& bytes);
+    bool send(const std::string& text) { return send(Bytes(text.begin(), text.end())); }
+    // Up to `count` bytes, or fewer when the time is up.
+    Bytes receive(std::size_t count, milliseconds limit = milliseconds(5000));
+    // Whatever the first read after data arrives returns.
+    Bytes receiveSome(std::size_t maximum, milliseconds limit = milliseconds(5000));
+    // True once the far end has hung up (as after a pulled cable).
+    bool waitHangup(milliseconds limit);
+
+private:
+    int fd_ = -1;
+};
+
+Bytes text(const std::string& s);
+
+}  // namespace qvsim::test
