@@ -32,8 +32,8 @@ unsigned long long parseUnsigned(const std::string& option, const std::string& t
         base = 16;
         digits = text.substr(2);
     }
-    if (digits.empty() || digits.find_first_not_of(base == 16 ? "0123456789abcdefABCDEF" : "0123456789") !=
-                              std::string::npos)
+    if (digits.empty() ||
+        digits.find_first_not_of(base == 16 ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
     {
         throw ParseError(option + ": '" + text + "' is not a non-negative integer");
     }
@@ -155,8 +155,7 @@ Options parse(const std::vector<std::string>& args)
              const auto kind = parseFaultKind(v);
              if (!kind)
              {
-                 throw ParseError(o + ": unknown kind '" + v +
-                                  "' (silence, wrong, extra, unplug, flood, delay)");
+                 throw ParseError(o + ": unknown kind '" + v + "' (silence, wrong, extra, unplug, flood, delay)");
              }
              unit.fault.kind = *kind;
              given.fault = true;
@@ -244,8 +243,7 @@ Options parse(const std::vector<std::string>& args)
              char* end = nullptr;
              errno = 0;
              const double seconds = std::strtod(v.c_str(), &end);
-             if (v.empty() || *end != '\0' || errno != 0 || !std::isfinite(seconds) || seconds <= 0 ||
-                 seconds > 86400)
+             if (v.empty() || *end != '\0' || errno != 0 || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400)
              {
                  throw ParseError(o + ": expected seconds in (0, 86400], got '" + v + "'");
              }

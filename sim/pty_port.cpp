@@ -113,7 +113,7 @@ void closePty(PtyPort& port)
 std::optional<std::string> comLinkPath(const std::string& prefix, int com, std::string& error)
 {
     const std::string directory = prefix + "/dosdevices";
-    struct stat info{};
+    struct stat info = {};
     if (::stat(prefix.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
     {
         error = "--prefix " + prefix + " is not an existing directory";
@@ -129,7 +129,7 @@ std::optional<std::string> comLinkPath(const std::string& prefix, int com, std::
 
 bool publishLink(const std::string& path, const std::string& target, std::string& error)
 {
-    struct stat info{};
+    struct stat info = {};
     if (::lstat(path.c_str(), &info) == 0)
     {
         if (S_ISDIR(info.st_mode))

@@ -412,7 +412,7 @@ int run(const Options& options)
     // Block the stop signals except inside ppoll, so none is lost between checks.
     sigset_t stopSignals;
     ::sigemptyset(&stopSignals);
-    struct sigaction action{};
+    struct sigaction action = {};
     action.sa_handler = onSignal;
     ::sigemptyset(&action.sa_mask);
     for (int number : {SIGTERM, SIGINT, SIGHUP})

@@ -50,8 +50,8 @@ struct FaultNameEntry
 };
 
 constexpr FaultNameEntry kFaultNames[] = {
-    {FaultKind::None, "none"},     {FaultKind::Silence, "silence"}, {FaultKind::Wrong, "wrong"},
-    {FaultKind::Extra, "extra"},   {FaultKind::Unplug, "unplug"},   {FaultKind::Flood, "flood"},
+    {FaultKind::None, "none"},   {FaultKind::Silence, "silence"}, {FaultKind::Wrong, "wrong"},
+    {FaultKind::Extra, "extra"}, {FaultKind::Unplug, "unplug"},   {FaultKind::Flood, "flood"},
     {FaultKind::Delay, "delay"},
 };
 
@@ -284,8 +284,8 @@ Unit::Reply Unit::shape(Step step, std::uint32_t index, Bytes bytes, Nanos at)
         return reply;
     }
     faultFired_ = true;
-    std::string text = std::string("fault ") + faultName(fault.kind) + " at " + stepName(step) + " " +
-                       std::to_string(index);
+    std::string text =
+        std::string("fault ") + faultName(fault.kind) + " at " + stepName(step) + " " + std::to_string(index);
     switch (fault.kind)
     {
     case FaultKind::Silence:
@@ -528,8 +528,7 @@ void Unit::processWriting(std::uint8_t byte, Nanos at)
     case State::BlockCommand:
         if (byte != kWriteCommand)
         {
-            errorSilent("block " + std::to_string(block_) + ": expected write command 0x57, got " + hex8(byte),
-                        at);
+            errorSilent("block " + std::to_string(block_) + ": expected write command 0x57, got " + hex8(byte), at);
             return;
         }
         blocksStarted_ = true;
@@ -558,8 +557,7 @@ void Unit::processWriting(std::uint8_t byte, Nanos at)
         if (address != expected.address || size != expected.size)
         {
             errorSilent("block " + std::to_string(block_) + " header: address " + hex32(address) + " size " +
-                            hex32(size) + ", expected " + hex32(expected.address) + " size " +
-                            hex32(expected.size),
+                            hex32(size) + ", expected " + hex32(expected.address) + " size " + hex32(expected.size),
                         at);
             return;
         }
@@ -570,8 +568,7 @@ void Unit::processWriting(std::uint8_t byte, Nanos at)
     case State::ReadyReply:
         if (byte != kGo)
         {
-            errorSilent("block " + std::to_string(block_) + ": expected 0x11 after the header, got " + hex8(byte),
-                        at);
+            errorSilent("block " + std::to_string(block_) + ": expected 0x11 after the header, got " + hex8(byte), at);
             return;
         }
         chunkInBlock_ = 0;

@@ -103,12 +103,12 @@ struct Output
 {
     enum class Kind
     {
-        Write,             // bytes to send now
-        Note,              // a "# ..." line for the wire log
-        Unplug,            // close the line like a pulled cable
-        Flood,             // send `count` filler bytes as fast as possible
-        ProgramReceived,   // program() is complete: save it
-        BlockAcknowledged, // image() holds an acknowledged block: save it
+        Write,              // bytes to send now
+        Note,               // a "# ..." line for the wire log
+        Unplug,             // close the line like a pulled cable
+        Flood,              // send `count` filler bytes as fast as possible
+        ProgramReceived,    // program() is complete: save it
+        BlockAcknowledged,  // image() holds an acknowledged block: save it
     };
 
     Kind kind;

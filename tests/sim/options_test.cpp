@@ -3,8 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <sstream>
+
 namespace qvsim {
 namespace {
+
+std::vector<std::string> words(const std::string& text)
+{
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
 
 Options parsed(const std::vector<std::string>& args)
 {
@@ -40,15 +49,12 @@ TEST(Options, Defaults)
 
 TEST(Options, EveryValueReachesItsField)
 {
-    const Options options = parsed({"--mode",          "writing", "--s1",         "auto",  "--fifth",       "7",
-                                    "--empty-error",   "--silent", "--question-first", "--question-gap", "70",
-                                    "--split",         "4",       "--split-gap=45", "--delay", "12",
-                                    "--silent-bursts", "3",       "--erase-ms",   "250",   "--baud",        "9600",
-                                    "--fault",         "flood",   "--at",         "chunk", "--index",       "2047",
-                                    "--fault-byte",    "0xA5",    "--flood-bytes", "123",  "--fault-ms",    "9",
-                                    "--link",          "/tmp/x",  "--ready",      "/tmp/r", "--stop-file",  "/tmp/s",
-                                    "--log",           "/tmp/l",  "--program-out", "/tmp/p", "--image-out", "/tmp/i",
-                                    "--lifetime",      "2.5"});
+    const Options options = parsed(words("--mode writing --s1 auto --fifth 7 --empty-error --silent --question-first "
+                                         "--question-gap 70 --split 4 --split-gap=45 --delay 12 --silent-bursts 3 "
+                                         "--erase-ms 250 --baud 9600 --fault flood --at chunk --index 2047 "
+                                         "--fault-byte 0xA5 --flood-bytes 123 --fault-ms 9 --link /tmp/x "
+                                         "--ready /tmp/r --stop-file /tmp/s --log /tmp/l --program-out /tmp/p "
+                                         "--image-out /tmp/i --lifetime 2.5"));
     const Config& unit = options.unit;
     EXPECT_TRUE(unit.startInWriting);
     EXPECT_TRUE(unit.s1Auto);
@@ -78,8 +84,8 @@ TEST(Options, EveryValueReachesItsField)
     EXPECT_EQ(options.imageOut, "/tmp/i");
     EXPECT_DOUBLE_EQ(options.lifetimeSeconds, 2.5);
 
-    const Options prefixed = parsed(
-        {"--prefix", "/tmp/wine", "--com", "3", "--question-only", "--fault", "wrong", "--at", "ack", "--fault-byte", "21"});
+    const Options prefixed = parsed({"--prefix", "/tmp/wine", "--com", "3", "--question-only", "--fault", "wrong",
+                                     "--at", "ack", "--fault-byte", "21"});
     EXPECT_EQ(prefixed.prefix, "/tmp/wine");
     EXPECT_EQ(prefixed.com, 3);
     EXPECT_TRUE(prefixed.unit.questionOnly);
@@ -171,16 +177,16 @@ TEST(Options, HelpDocumentsEveryOption)
         }
         return false;
     };
-    for (const char* option :
-         {"--mode", "--s1", "--fifth", "--empty-error", "--silent", "--question-first", "--question-gap",
-          "--question-only", "--split", "--split-gap", "--delay", "--silent-bursts", "--erase-ms", "--program-out",
-          "--image-out", "--fault", "--at", "--index", "--fault-byte", "--flood-bytes", "--fault-ms", "--baud",
-          "--prefix", "--com", "--link", "--ready", "--stop-file", "--lifetime", "--log", "--help"})
+    for (const std::string& option :
+         words("--mode --s1 --fifth --empty-error --silent --question-first --question-gap --question-only --split "
+               "--split-gap --delay --silent-bursts --erase-ms --program-out --image-out --fault --at --index "
+               "--fault-byte --flood-bytes --fault-ms --baud --prefix --com --link --ready --stop-file --lifetime "
+               "--log --help"))
     {
         EXPECT_TRUE(mentions(option)) << option;
     }
-    for (const char* word : {"silence", "wrong", "extra", "unplug", "flood", "delay", "ty", "sync", "confirm",
-                             "echo", "erase", "open", "ready", "chunk", "ack"})
+    for (const char* word : {"silence", "wrong", "extra", "unplug", "flood", "delay", "ty", "sync", "confirm", "echo",
+                             "erase", "open", "ready", "chunk", "ack"})
     {
         EXPECT_NE(usage.find(word), std::string::npos) << word;
     }

@@ -72,8 +72,8 @@ std::vector<Exchange> blockExchanges(const Bytes& image, std::size_t first)
         for (std::uint32_t offset = 0; offset < block.size; offset += kChunkSize)
         {
             const auto start = image.begin() + block.address + offset;
-            script.push_back({Bytes(start, start + kChunkSize), {0x11}, Step::Chunk,
-                              (block.address + offset) / kChunkSize});
+            script.push_back(
+                {Bytes(start, start + kChunkSize), {0x11}, Step::Chunk, (block.address + offset) / kChunkSize});
             script.push_back({{0x11}, {}, std::nullopt, 0});
         }
         script.push_back({{checksumOf(image, block.address, block.size)}, {0x06}, Step::Ack, index});

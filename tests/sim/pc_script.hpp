@@ -13,8 +13,8 @@ namespace qvsim::test {
 struct Exchange
 {
     Bytes send;
-    Bytes answer;                 // may be empty
-    std::optional<Step> step;     // the answer's fault step, if it has one
+    Bytes answer;              // may be empty
+    std::optional<Step> step;  // the answer's fault step, if it has one
     std::uint32_t index = 0;
 };
 

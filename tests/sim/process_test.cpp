@@ -276,8 +276,8 @@ TEST(SimProcessWriting, FullUpdateProducesExactFiles)
     EXPECT_EQ(readBinary(sim.file("image.bin")), image);
     const auto log = sim.log();
     EXPECT_FALSE(hasNote(log, "error"));
-    EXPECT_EQ(concatenated(log, "rx").size(), 10 + 1 + program.size() + 12 * (2 + 8 + 1 + 1) +
-                                                  kChunkCount * (kChunkSize + 1));
+    EXPECT_EQ(concatenated(log, "rx").size(),
+              10 + 1 + program.size() + 12 * (2 + 8 + 1 + 1) + kChunkCount * (kChunkSize + 1));
 }
 
 TEST(SimProcessWriting, PartialImageAfterEachAcknowledgedBlock)
@@ -370,7 +370,8 @@ TEST(SimProcessFaults, WrongIdentification)
 
 TEST(SimProcessFaults, WrongByteOnAChunk)
 {
-    SimProcess sim(Args{"--mode", "writing", "--fault", "wrong", "--at", "chunk", "--index", "1", "--fault-byte", "0x7e"});
+    SimProcess sim(
+        Args{"--mode", "writing", "--fault", "wrong", "--at", "chunk", "--index", "1", "--fault-byte", "0x7e"});
     ASSERT_READY(sim);
     Port port(sim.link());
     toBlocks(port);
@@ -432,8 +433,8 @@ TEST(SimProcessFaults, FloodNobodyReadsDoesNotDeadlock)
     ASSERT_TRUE(port.send(";;;TY;"));
     ASSERT_TRUE(sim.waitForNote("flood: sent", milliseconds(10000)));
     const auto notes = notesOf(sim.log());
-    const auto note = std::find_if(notes.begin(), notes.end(),
-                                   [](const std::string& n) { return n.rfind("flood: sent", 0) == 0; });
+    const auto note =
+        std::find_if(notes.begin(), notes.end(), [](const std::string& n) { return n.rfind("flood: sent", 0) == 0; });
     ASSERT_NE(note, notes.end());
     const long sent = std::stol(note->substr(std::string("flood: sent ").size()));
     EXPECT_GT(sent, 0);
@@ -490,7 +491,7 @@ TEST(SimProcessLifetime, ReadyFileHoldsThePtyPath)
     ASSERT_READY(sim);
     EXPECT_EQ(readText(sim.file("ready")), sim.ptyPath());
     EXPECT_FALSE(fs::exists(sim.file("ready.tmp")));
-    struct stat info{};
+    struct stat info = {};
     ASSERT_EQ(::stat(sim.ptyPath().c_str(), &info), 0);
     EXPECT_TRUE(S_ISCHR(info.st_mode));
 }

@@ -287,8 +287,7 @@ std::vector<LogEntry> SimProcess::log() const
     return parseWireLog(readText(dir_.file("wire.log")));
 }
 
-bool SimProcess::waitForLog(const std::function<bool(const std::vector<LogEntry>&)>& done,
-                            milliseconds limit) const
+bool SimProcess::waitForLog(const std::function<bool(const std::vector<LogEntry>&)>& done, milliseconds limit) const
 {
     const auto deadline = Clock::now() + limit;
     for (;;)
@@ -331,8 +330,8 @@ Port::Port(const std::string& path, bool raw)
     termios settings{};
     if (::tcgetattr(fd_, &settings) == 0)
     {
-        settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
-                                                   IXOFF);
+        settings.c_iflag &=
+            ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF);
         settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
         settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
         settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);

@@ -57,9 +57,8 @@ UnitDriver playSession(const Config& config)
 std::size_t exchangeOf(Step step, std::uint32_t index)
 {
     const auto& script = session();
-    const auto found = std::find_if(script.begin(), script.end(), [&](const Exchange& e) {
-        return e.step == step && e.index == index;
-    });
+    const auto found = std::find_if(script.begin(), script.end(),
+                                    [&](const Exchange& e) { return e.step == step && e.index == index; });
     return static_cast<std::size_t>(found - script.begin());
 }
 
@@ -93,8 +92,8 @@ struct Target
 
 // Answers that are a single write of their own (the last echo shares one with the erase).
 const Target kTargets[] = {
-    {Step::Ty, 0},    {Step::Sync, 0},     {Step::Confirm, 0}, {Step::Echo, 0},    {Step::Echo, 17},
-    {Step::Open, 0},  {Step::Open, 11},    {Step::Ready, 3},   {Step::Chunk, 0},   {Step::Chunk, 31},
+    {Step::Ty, 0},     {Step::Sync, 0},     {Step::Confirm, 0}, {Step::Echo, 0},  {Step::Echo, 17},
+    {Step::Open, 0},   {Step::Open, 11},    {Step::Ready, 3},   {Step::Chunk, 0}, {Step::Chunk, 31},
     {Step::Chunk, 32}, {Step::Chunk, 2047}, {Step::Ack, 0},     {Step::Ack, 8},
 };
 
@@ -282,9 +281,8 @@ TEST(FaultCompletion, CompleteOnlyWhenTheFinalAcknowledgementLeaves)
         FaultKind kind;
         bool complete;
     } cases[] = {
-        {FaultKind::None, true},    {FaultKind::Extra, true},  {FaultKind::Delay, true},
-        {FaultKind::Silence, false}, {FaultKind::Wrong, false}, {FaultKind::Unplug, false},
-        {FaultKind::Flood, false},
+        {FaultKind::None, true},   {FaultKind::Extra, true},   {FaultKind::Delay, true},  {FaultKind::Silence, false},
+        {FaultKind::Wrong, false}, {FaultKind::Unplug, false}, {FaultKind::Flood, false},
     };
     for (const auto& c : cases)
     {
