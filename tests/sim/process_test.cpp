@@ -258,7 +258,7 @@ TEST(SimProcessWriting, EraseTimeSendsCompletionLater)
     const auto& done = tx.back();
     EXPECT_EQ(echo.bytes, Bytes{0x00});
     EXPECT_EQ(done.bytes, Bytes{0xAA});
-    EXPECT_GE(done.tUs - echo.tUs, 150000 - 1000);
+    EXPECT_GE(done.tUs - echo.tUs, 100000);
 }
 
 TEST(SimProcessWriting, FullUpdateProducesExactFiles)
@@ -481,7 +481,7 @@ TEST(SimProcessPacing, HighBaudIsRoughlyHonoured)
     ASSERT_EQ(tx.size(), expected.size()) << "one write per byte";
     const double span = static_cast<double>(tx.back().tUs - tx.front().tUs);
     const double nominal = kByteUs * static_cast<double>(expected.size() - 1);
-    EXPECT_GT(span, 0.8 * nominal);
+    EXPECT_GT(span, 0.5 * nominal);
     EXPECT_LT(span, 5e6);
 }
 
