@@ -360,8 +360,9 @@ Plays a Corvane QV-6100 on a pseudo-terminal (8N1, raw bytes).
 Publishing and lifetime:
   --prefix DIR --com N  publish the pty as the symlink DIR/dosdevices/comN (N 1..256;
                         DIR must exist, DIR/dosdevices is created if missing; an
-                        existing link or empty directory there is replaced). On exit and on unplug
-                        the link is pointed at /nonexistent/qv6100-sim-stopped.
+                        existing link or empty directory there is replaced). On
+                        exit and on unplug the link is pointed at
+                        /nonexistent/qv6100-sim-stopped.
   --link PATH           publish the pty as the symlink PATH instead (removed on exit
                         and on unplug)
   --ready FILE          once published, write the pty path (no newline) to FILE
@@ -440,10 +441,11 @@ Fault injection (one per run, fired at the first matching answer):
 
 Pacing:
   --baud N              model the line at N baud 8N1 (0 = unpaced, default; else
-                        50..10000000): sent bytes leave at least one byte time
-                        (10 bits) apart, one write per byte; each received byte is
-                        handled no earlier than one byte time after the previous
-                        one. 'flood' is never paced.
+                        50..10000000): each sent byte is its own write, scheduled
+                        at least one byte time (10 bits) after the previous one on
+                        absolute times (no drift); each received byte is handled
+                        no earlier than its read and one byte time after the
+                        previous one. 'flood' is never paced.
 
 Bad option values print an error and exit with status 2.
 )";
