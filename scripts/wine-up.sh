@@ -53,7 +53,16 @@ wineserver -w
 # simulator points one at its pseudo-terminal.
 dd="$WINEPREFIX/dosdevices"
 for i in $(seq 1 20); do rm -rf "$dd/com$i"; mkdir "$dd/com$i"; done
-(setsid wineserver -p; wine cmd /c exit) </dev/null >/dev/null 2>&1
+# In a session of its own: the desktop process it starts must outlive the
+# caller's process group (ctest's setup test).
+setsid -w sh -c 'wineserver -p; wine cmd /c exit' </dev/null >/dev/null 2>&1
+# Wine's virtual desktop lives as long as some program uses it: keep one
+# running, detached, so that no test or run starts (and takes down) its own.
+keeper="$QV_BUILD_DIR/qv_desktop_keeper.exe"
+if [ -f "$keeper" ]; then
+  setsid -f wine "$keeper" </dev/null >/dev/null 2>&1
+  for _ in $(seq 1 200); do pgrep -f 'explorer.exe /desktop' >/dev/null && break; sleep 0.05; done
+fi
 for i in $(seq 1 20); do rmdir "$dd/com$i"; ln -sfn /nonexistent/qv6100-absent "$dd/com$i"; done
 for l in "$dd"/com2[1-9] "$dd"/com[3-9][0-9]; do [ -L "$l" ] && ln -sfn /nonexistent/qv6100-absent "$l"; done
 echo "Wine prefix ready: WINEPREFIX=$WINEPREFIX DISPLAY=${DISPLAY:-}"

@@ -165,9 +165,12 @@ bool Sim::Start(const std::string& options)
     ::DeleteFileA(WinPath(ImagePath()).c_str());
     ::DeleteFileA(WinPath(ProgramPath()).c_str());
 
-    std::string cmd = exe + " --prefix " + prefix + " --com " + std::to_string(m_com) + " --log " + LogPath() +
+    // Through a shell that detaches the simulator's output: it must not hold
+    // the test runner's pipes open should the test be killed.
+    std::string cmd = "/bin/sh -c \"exec " + exe + " --prefix " + prefix + " --com " + std::to_string(m_com) + " --log " + LogPath() +
                       " --ready " + ready + " --stop-file " + stop + " --image-out " + ImagePath() +
-                      " --program-out " + ProgramPath() + " --lifetime 900 " + options;
+                      " --program-out " + ProgramPath() + " --lifetime 300 " + options + " </dev/null >" + m_dir +
+                      "/sim.out 2>&1\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     std::vector<char> line(cmd.begin(), cmd.end());
@@ -432,6 +435,10 @@ TestDialog::TestDialog()
     dlg.m_bCancel = 0;
     dlg.m_bTimeout = 0;
     dlg.Create();
+    // Without any port the dialog has said so and ended; the tests pick
+    // their port themselves.
+    boxes.Clear();
+    dlg.ShowWindow(SW_SHOW);
 }
 
 TestDialog::~TestDialog()

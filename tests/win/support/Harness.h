@@ -129,11 +129,11 @@ public:
 private:
     void Run();
 
-    std::thread m_thread;
     std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
     std::vector<SeenBox> m_boxes;
     std::vector<int> m_answers;
+    std::thread m_thread;  // last: it starts once the rest is built
 };
 
 // ---------------------------------------------------------------------------
@@ -156,6 +156,9 @@ public:
     TestDialog();
     ~TestDialog();
 
+    // Declared first: it answers the boxes the dialog shows from its creation
+    // on (the port list is filled then). Its record starts after creation.
+    BoxWatcher boxes;
     CUpdateDlg dlg;
 
     void SelectPort(const std::string& name);
