@@ -155,7 +155,7 @@ Options parse(const std::vector<std::string>& args)
              const auto kind = parseFaultKind(v);
              if (!kind)
              {
-                 throw ParseError(o + ": unknown kind '" + v + "' (silence, wrong, extra, unplug, flood, delay)");
+                 throw ParseError(o + ": unknown kind '" + v + "' (silence, wrong, extra, unplug, unplug-after, flood, delay)");
              }
              unit.fault.kind = *kind;
              given.fault = true;
@@ -414,7 +414,7 @@ Firmware writing mode:
   expects the same block again (0x57 0x00 ...).
 
 Fault injection (one per run, fired at the first matching answer):
-  --fault KIND          silence | wrong | extra | unplug | flood | delay
+  --fault KIND          silence | wrong | extra | unplug | unplug-after | flood | delay
   --at STEP             ty      TY reply (the N-th TY query; with --question-only
                                 the "?;" that answers it)
                         sync    0x00 answering the N-th answered alignment burst
@@ -430,10 +430,12 @@ Fault injection (one per run, fired at the first matching answer):
                         reply is "TY211;", or "TY21C;" with --fifth C (the other TY
                         replies then stay "TY210;")
   --flood-bytes N       bytes of 0x41 sent by 'flood' (default 5000)
-  --fault-ms MS         lateness for 'delay' (required with it)
+  --fault-ms MS         lateness for 'delay' (required with it); for 'unplug-after'
+                        the time between the answer and the cut (default 0)
   KIND: silence = send nothing, answer nothing more; wrong = a wrong answer;
   extra = the answer twice in one write; unplug = close the pty master and
-  unpublish it, log "# unplugged", keep running; flood = N bytes of 0x41 as
+  unpublish it, log "# unplugged", keep running; unplug-after = send the
+  answer, then unplug as above (the PC's next write fails); flood = N bytes of 0x41 as
   fast as the pty takes them (what cannot be written within 200 ms is dropped
   and the count logged), then silence; delay = the answer MS late.
   "# complete" is logged when block 11's 0x06 goes out (not when a silence,

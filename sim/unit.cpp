@@ -52,7 +52,7 @@ struct FaultNameEntry
 constexpr FaultNameEntry kFaultNames[] = {
     {FaultKind::None, "none"},   {FaultKind::Silence, "silence"}, {FaultKind::Wrong, "wrong"},
     {FaultKind::Extra, "extra"}, {FaultKind::Unplug, "unplug"},   {FaultKind::Flood, "flood"},
-    {FaultKind::Delay, "delay"},
+    {FaultKind::Delay, "delay"}, {FaultKind::UnplugAfter, "unplug-after"},
 };
 
 std::string hex8(std::uint8_t value)
@@ -265,6 +265,10 @@ void Unit::queueReply(const Reply& reply)
     case Reply::Kind::Unplug:
         queue({reply.at, 0, Output::Kind::Unplug, {}, 0});
         break;
+    case Reply::Kind::BytesThenUnplug:
+        queueWrite(reply.bytes, reply.at);
+        queue({reply.at + config_.fault.delay, 0, Output::Kind::Unplug, {}, 0});
+        break;
     case Reply::Kind::Flood:
         queue({reply.at, 0, Output::Kind::Flood, {}, config_.fault.floodBytes});
         break;
@@ -314,6 +318,11 @@ Unit::Reply Unit::shape(Step step, std::uint32_t index, Bytes bytes, Nanos at)
     case FaultKind::Unplug:
         reply.kind = Reply::Kind::Unplug;
         silenced_ = true;
+        break;
+    case FaultKind::UnplugAfter:
+        reply.kind = Reply::Kind::BytesThenUnplug;
+        silenced_ = true;
+        text += ": answer sent, then the line is cut";
         break;
     case FaultKind::Flood:
         reply.kind = Reply::Kind::Flood;

@@ -58,6 +58,7 @@ enum class FaultKind
     Unplug,
     Flood,
     Delay,
+    UnplugAfter,
 };
 
 const char* stepName(Step step);
@@ -187,6 +188,7 @@ private:
             Nothing,
             Unplug,
             Flood,
+            BytesThenUnplug,
         };
         Kind kind = Kind::Bytes;
         qvsim::Bytes bytes;

@@ -154,6 +154,17 @@ TEST_P(FaultAtStep, ChangesExactlyThatAnswer)
         EXPECT_TRUE(driver.unit.silenced());
         break;
     }
+    case FaultKind::UnplugAfter:
+    {
+        // The genuine answer goes out, then the line is cut and nothing follows.
+        expected.insert(expected.end(), genuine.begin(), genuine.end());
+        ASSERT_EQ(driver.count(Output::Kind::Unplug), 1u);
+        const Output& last = lastNonNote(driver);
+        EXPECT_EQ(last.kind, Output::Kind::Unplug);
+        EXPECT_EQ(last.time, kT0 + static_cast<Nanos>(k) * kGap + kFaultDelay) << "cut --fault-ms after the answer";
+        EXPECT_TRUE(driver.unit.silenced());
+        break;
+    }
     case FaultKind::Delay:
     {
         expected.insert(expected.end(), genuine.begin(), genuine.end());
@@ -173,12 +184,15 @@ TEST_P(FaultAtStep, ChangesExactlyThatAnswer)
 std::string targetName(const ::testing::TestParamInfo<FaultAtStep::ParamType>& info)
 {
     const auto [kind, target] = info.param;
-    return std::string(faultName(kind)) + "_" + stepName(target.step) + "_" + std::to_string(target.index);
+    std::string name = std::string(faultName(kind)) + "_" + stepName(target.step) + "_" + std::to_string(target.index);
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
 }
 
 INSTANTIATE_TEST_SUITE_P(AllKinds, FaultAtStep,
                          ::testing::Combine(::testing::Values(FaultKind::Silence, FaultKind::Wrong, FaultKind::Extra,
-                                                              FaultKind::Unplug, FaultKind::Flood, FaultKind::Delay),
+                                                              FaultKind::Unplug, FaultKind::Flood, FaultKind::Delay,
+                                                              FaultKind::UnplugAfter),
                                             ::testing::ValuesIn(kTargets)),
                          targetName);
 
