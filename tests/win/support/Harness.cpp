@@ -430,11 +430,33 @@ void MakeMarkerKeyReadOnly()
 
 // ---------------------------------------------------------------------------
 
+namespace
+{
+WNDPROC g_cautionProc = nullptr;
+std::atomic<int> g_cautionShows{0};
+}  // namespace
+
+LRESULT CALLBACK TestDialog::CautionProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SHOWWINDOW && wParam)
+        ++g_cautionShows;
+    return ::CallWindowProcA(g_cautionProc, hWnd, message, wParam, lParam);
+}
+
+int TestDialog::CautionShows() const
+{
+    return g_cautionShows.load();
+}
+
 TestDialog::TestDialog()
 {
     dlg.m_bCancel = 0;
     dlg.m_bTimeout = 0;
     dlg.Create();
+    HWND caution = ::GetDlgItem(dlg.m_hWnd, IDC_CAUTION);
+    g_cautionShows = 0;
+    g_cautionProc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrA(caution, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TestDialog::CautionProc)));
     // Without any port the dialog has said so and ended; the tests pick
     // their port themselves.
     boxes.Clear();
@@ -485,6 +507,30 @@ void TestDialog::ClickCancelAfter(int delayMs)
     HWND hDlg = dlg.m_hWnd;
     m_clicker = std::thread([hDlg, delayMs] {
         ::Sleep(static_cast<DWORD>(delayMs));
+        ::PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_RUN, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(hDlg, IDC_CANCEL_RUN)));
+    });
+}
+
+void TestDialog::ClickCancelWhenStatus(const std::string& status)
+{
+    if (m_clicker.joinable())
+        m_clicker.join();
+    HWND hDlg = dlg.m_hWnd;
+    m_clicker = std::thread([hDlg, status] {
+        const int64_t deadline = NowUs() + 120000000;
+        HWND label = ::GetDlgItem(hDlg, IDC_STATUS);
+        char text[256];
+        while (NowUs() < deadline)
+        {
+            // WM_GETTEXT without waiting on the busy UI thread.
+            DWORD_PTR n = 0;
+            if (::SendMessageTimeoutA(label, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                                      SMTO_NORMAL, 100, &n) &&
+                status == text)
+                break;
+            ::Sleep(5);
+        }
         ::PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_RUN, BN_CLICKED),
                        reinterpret_cast<LPARAM>(::GetDlgItem(hDlg, IDC_CANCEL_RUN)));
     });

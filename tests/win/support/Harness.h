@@ -167,10 +167,16 @@ public:
     bool CautionVisible() const;
     // Posts a click on Cancel after `delayMs`, from another thread.
     void ClickCancelAfter(int delayMs);
+    // Posts a click on Cancel once the status label reads `status`.
+    void ClickCancelWhenStatus(const std::string& status);
+    // How often the caution label has been shown since construction.
+    int CautionShows() const;
     // Keeps the message queue moving for a while (as a modal loop would).
     void Pump(int ms);
 
 private:
+    static LRESULT CALLBACK CautionProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+
     std::thread m_clicker;
 };
 

@@ -1,0 +1,413 @@
+// The firmware-writing stage: handshake, program load, block transfer, and
+// the outcome the user sees, against the simulated unit in writing mode.
+#include "payload/Payload.h"
+#include "serial/SerialLink.h"
+#include "support/Harness.h"
+#include "update/BlockTable.h"
+
+#include <gtest/gtest.h>
+
+using namespace qvtest;
+
+namespace
+{
+const char kWritingModeText[] =
+    "To set the QV-6100 to firmware writing mode: \n\n"
+    "1. Remove the power supply cable from the QV-6100.\n"
+    "2. Remove the RS-232C cable from the QV-6100.\n"
+    "3. Remove the bottom cover of the QV-6100.\n"
+    "4. Turn the switch (S1) ON.\n"
+    "5. Reconnect the RS-232C cable to the QV-6100.\n"
+    "6. Reconnect the power supply cable to the QV-6100.\n\n"
+    "When you are ready, click OK to start writing the new firmware.\n"
+    "It takes about 7 minutes to write the new firmware.";
+const char kCompleted[] = "Completed!  The firmware has been updated.";
+const char kNormalModeText[] =
+    "To return the QV-6100 to normal mode: \n\n"
+    "1. Remove the power supply cable from the QV-6100.\n"
+    "2. Remove the RS-232C cable from the QV-6100.\n"
+    "3. Turn the switch (S1) OFF.\n"
+    "4. Reattach the bottom cover of the QV-6100.\n"
+    "5. Reconnect the power supply cable to the QV-6100.\n"
+    "6. Execute the FULL RESET function of the QV-6100.";
+const char kFailed[] =
+    "Failed!  The firmware has not been updated. \n\n"
+    "Remove and reconnect the power supply cable.\n"
+    "Then repeat the firmware writing step.";
+const char kNotDetected[] = "Could not detect the QV-6100.";
+const char kAdmin[] = "You need administrative privileges.";
+const char kIdle[] = "Select a serial port, then click OK to continue.";
+const char kConnectPrefix[] = "To start communication between the PC and QV-6100: ";
+
+std::string Image()
+{
+    return std::string(reinterpret_cast<const char*>(FirmwareImage), kFirmwareImageBytes);
+}
+
+std::string Program()
+{
+    return std::string(reinterpret_cast<const char*>(WriteControlProgram), kWriteControlProgramBytes);
+}
+
+std::string BigEndian(DWORD v)
+{
+    std::string s(4, '\0');
+    s[0] = static_cast<char>(v >> 24);
+    s[1] = static_cast<char>(v >> 16);
+    s[2] = static_cast<char>(v >> 8);
+    s[3] = static_cast<char>(v);
+    return s;
+}
+
+// Bytes the PC sent after the handshake (ten 0x00 per burst, then 0x55).
+std::string AfterHandshake(const std::string& fromPc)
+{
+    const size_t confirm = fromPc.find('\x55');
+    return confirm == std::string::npos ? std::string() : fromPc.substr(confirm + 1);
+}
+
+class Writing : public ::testing::Test
+{
+protected:
+    void SetUp() override { SetMarkerValue(3120); }
+    void TearDown() override { DeleteMarkerKey(); }
+
+    // One press of Start with the unit in writing mode.
+    void RunOnce(const std::string& simOptions, std::vector<int> answers = {})
+    {
+        boxes.Clear();
+        boxes.Answer(std::move(answers));
+        ASSERT_TRUE(sim.Start("--mode writing " + simOptions));
+        t.SelectPort(sim.PortName());
+        t.dlg.m_bCancel = 0;
+        runStartUs = NowUs();
+        t.dlg.RunUpdate();
+        sim.Stop();
+        log = sim.Log();
+    }
+
+    std::vector<std::string> Texts() const { return boxes.Texts(); }
+
+    void ExpectCleanedUp()
+    {
+        EXPECT_EQ(INVALID_HANDLE_VALUE, g_hPort);
+        EXPECT_EQ(0, g_rxRun.load());
+        EXPECT_EQ(kIdle, t.LabelText(IDC_STATUS));
+        EXPECT_EQ("", t.LabelText(IDC_PERCENT));
+        EXPECT_EQ(0, t.ProgressPos());
+        EXPECT_FALSE(t.CautionVisible());
+    }
+
+    void ExpectFailure(const char* text)
+    {
+        auto seen = boxes.Boxes();
+        ASSERT_EQ(2u, seen.size()) << ::testing::PrintToString(Texts());
+        EXPECT_EQ(kWritingModeText, seen[0].text);
+        EXPECT_EQ(text, seen[1].text);
+        EXPECT_EQ("QV-6100 Update", seen[1].caption);
+        EXPECT_EQ(BoxIcon::Exclamation, seen[1].icon);
+        EXPECT_FALSE(seen[1].hasCancel);
+        EXPECT_EQ(1, t.CautionShows());
+        ExpectCleanedUp();
+    }
+
+    void ExpectSuccess()
+    {
+        auto seen = boxes.Boxes();
+        ASSERT_EQ(3u, seen.size()) << ::testing::PrintToString(Texts());
+        EXPECT_EQ(kWritingModeText, seen[0].text);
+        EXPECT_EQ(BoxIcon::Information, seen[0].icon);
+        EXPECT_TRUE(seen[0].hasCancel);
+        EXPECT_EQ(kCompleted, seen[1].text);
+        EXPECT_EQ(BoxIcon::Information, seen[1].icon);
+        EXPECT_EQ(kNormalModeText, seen[2].text);
+        EXPECT_EQ(BoxIcon::Information, seen[2].icon);
+        EXPECT_TRUE(log.HasNote("complete"));
+        EXPECT_TRUE(ReadFileBytes(sim.ImagePath()) == Image()) << "the flash image differs from the built-in image";
+        EXPECT_TRUE(ReadFileBytes(sim.ProgramPath()) == Program()) << "the program received differs";
+        ExpectCleanedUp();
+    }
+
+    // After a failure the same process updates the unit on the next try.
+    void ExpectNextRunSucceeds()
+    {
+        RunOnce("");
+        ExpectSuccess();
+    }
+
+    Sim sim;
+    TestDialog t;
+    BoxWatcher& boxes = t.boxes;
+    WireLog log{""};
+    int64_t runStartUs = 0;
+};
+
+using WritingOk = Writing;
+using HandshakeFail = Writing;
+using LoadFail = Writing;
+using TransferFail = Writing;
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TEST_F(WritingOk, FullUpdateWritesTheImageByteForByte)
+{
+    RunOnce("");
+    ExpectSuccess();
+    EXPECT_EQ(1, t.CautionShows());
+
+    const std::string pc = log.FromPc();
+    EXPECT_EQ(std::string(10, '\0') + '\x55', pc.substr(0, 11)) << "one burst, then the confirmation";
+    const std::string afterHandshake = AfterHandshake(pc);
+    ASSERT_GE(afterHandshake.size(), 2u);
+    EXPECT_EQ('\x05', afterHandshake[0]);
+    EXPECT_EQ('\x9A', afterHandshake[1]);
+    EXPECT_EQ(Program(), afterHandshake.substr(0, kWriteControlProgramBytes));
+
+    // Block 8 and 9 open with their big-endian address and size.
+    EXPECT_NE(std::string::npos, pc.find(std::string("\x57\x00", 2) + BigEndian(0x8000) + BigEndian(0x8000)));
+    EXPECT_NE(std::string::npos, pc.find(std::string("\x57\x00", 2) + BigEndian(0x10000) + BigEndian(0x10000)));
+    EXPECT_EQ(pc.size(), 11u + kWriteControlProgramBytes + 12 * (2 + 8 + 1 + 1) + 2048 * (128 + 1))
+        << "every byte on the wire once, nothing more";
+}
+
+TEST_F(WritingOk, ProgressThroughLoadAndTransfer)
+{
+    ASSERT_TRUE(sim.Start("--mode writing"));
+    t.SelectPort(sim.PortName());
+    ASSERT_EQ(1, t.dlg.OpenPort());
+    t.dlg.StartReader();
+    ASSERT_EQ(1, t.dlg.SyncBitRate());
+    ASSERT_EQ(1, t.dlg.LoadWriteControlProgram());
+    EXPECT_EQ("Deleting the Old Firmware Program...", t.LabelText(IDC_STATUS));
+    EXPECT_EQ("100%", t.LabelText(IDC_PERCENT));
+    EXPECT_EQ(100, t.ProgressPos());
+    EXPECT_EQ(1, g_rxRun.load()) << "the receive thread runs again after the load";
+
+    ASSERT_EQ(1, t.dlg.TransferFirmware(FirmwareImage));
+    EXPECT_EQ("Transferring the new firmware...", t.LabelText(IDC_STATUS));
+    EXPECT_EQ("100%", t.LabelText(IDC_PERCENT));
+    EXPECT_EQ(99, t.ProgressPos()) << "the last chunk sets no position";
+    t.dlg.StopReader();
+    t.dlg.ClosePort();
+    sim.Stop();
+    EXPECT_TRUE(ReadFileBytes(sim.ImagePath()) == Image());
+    EXPECT_TRUE(t.boxes.Boxes().empty());
+}
+
+TEST_F(WritingOk, FirstProgramByteShowsOnePercentAndFirstChunkZero)
+{
+    ASSERT_TRUE(sim.Start("--mode writing --fault silence --at echo --index 0"));
+    t.SelectPort(sim.PortName());
+    ASSERT_EQ(1, t.dlg.OpenPort());
+    t.dlg.StartReader();
+    ASSERT_EQ(1, t.dlg.SyncBitRate());
+    t.dlg.m_bCancel = 0;
+    EXPECT_EQ(0, t.dlg.LoadWriteControlProgram());
+    EXPECT_EQ("Loading a Write Control Program...", t.LabelText(IDC_STATUS));
+    EXPECT_EQ("1%", t.LabelText(IDC_PERCENT));
+    EXPECT_EQ(1, t.ProgressPos());
+    EXPECT_EQ(0, g_rxRun.load()) << "a failed load leaves the receive thread stopped";
+    t.dlg.ClosePort();
+    sim.Stop();
+
+    ASSERT_TRUE(sim.Start("--mode writing --fault silence --at chunk --index 1"));
+    ASSERT_EQ(1, t.dlg.OpenPort());
+    t.dlg.StartReader();
+    ASSERT_EQ(1, t.dlg.SyncBitRate());
+    ASSERT_EQ(1, t.dlg.LoadWriteControlProgram());
+    EXPECT_EQ(0, t.dlg.TransferFirmware(FirmwareImage));
+    EXPECT_EQ("0%", t.LabelText(IDC_PERCENT));
+    EXPECT_EQ(0, t.ProgressPos());
+    t.dlg.StopReader();
+    t.dlg.ClosePort();
+}
+
+TEST_F(WritingOk, CompletionByteAfterTheLastEchoWithinASecond)
+{
+    ASSERT_TRUE(sim.Start("--mode writing --erase-ms 400 --fault silence --at open"));
+    t.SelectPort(sim.PortName());
+    ASSERT_EQ(1, t.dlg.OpenPort());
+    t.dlg.StartReader();
+    ASSERT_EQ(1, t.dlg.SyncBitRate());
+    t.dlg.m_bCancel = 0;
+    EXPECT_EQ(1, t.dlg.LoadWriteControlProgram());
+    t.dlg.StopReader();
+    t.dlg.ClosePort();
+}
+
+TEST_F(WritingOk, SecondMessageDeclinedSendsNothing)
+{
+    RunOnce("", {IDCANCEL});
+    ASSERT_EQ(1u, boxes.Boxes().size());
+    EXPECT_EQ(kWritingModeText, boxes.Boxes()[0].text);
+    EXPECT_EQ("", log.FromPc());
+    EXPECT_EQ(0, t.CautionShows()) << "the caution is never shown";
+    ExpectCleanedUp();
+}
+
+TEST_F(WritingOk, MarkerThatDoesNotStickStopsBeforeTheUnit)
+{
+    // The user may read the key but not write it.
+    SetMarkerValue(0);
+    MakeMarkerKeyReadOnly();
+    boxes.Clear();
+    ASSERT_TRUE(sim.Start(""));
+    t.SelectPort(sim.PortName());
+    t.dlg.m_bCancel = 0;
+    t.dlg.RunUpdate();
+    sim.Stop();
+
+    auto seen = boxes.Boxes();
+    ASSERT_EQ(2u, seen.size()) << ::testing::PrintToString(Texts());
+    EXPECT_EQ(0u, seen[0].text.find(kConnectPrefix));
+    EXPECT_EQ(kAdmin, seen[1].text);
+    EXPECT_EQ(BoxIcon::Hand, seen[1].icon);
+    EXPECT_EQ(";;;TY;", sim.Log().FromPc()) << "nothing is sent after the identification";
+    EXPECT_EQ(0, t.CautionShows());
+    ExpectCleanedUp();
+}
+
+// ---------------------------------------------------------------------------
+
+TEST_F(HandshakeFail, SilenceThroughFiveBursts)
+{
+    RunOnce("--silent-bursts 5");
+    ExpectFailure(kNotDetected);
+    EXPECT_EQ(std::string(50, '\0'), log.FromPc());
+    ExpectNextRunSucceeds();
+}
+
+TEST_F(HandshakeFail, AnswerToTheThirdBurst)
+{
+    RunOnce("--silent-bursts 2 --fault silence --at confirm");
+    ExpectFailure(kNotDetected);
+    EXPECT_EQ(std::string(30, '\0') + '\x55', log.FromPc()) << "exactly three bursts, then the confirmation";
+}
+
+TEST_F(HandshakeFail, TwoBytesInOneBatch)
+{
+    RunOnce("--fault extra --at sync");
+    ExpectFailure(kNotDetected);
+    EXPECT_EQ(std::string(10, '\0'), log.FromPc()) << "no confirmation after a bad answer";
+    ExpectNextRunSucceeds();
+}
+
+TEST_F(HandshakeFail, WrongConfirmation)
+{
+    RunOnce("--fault wrong --at confirm --fault-byte 0xAB");
+    ExpectFailure(kNotDetected);
+    ExpectNextRunSucceeds();
+}
+
+// ---------------------------------------------------------------------------
+
+TEST_F(LoadFail, NoEchoWithinOneSecond)
+{
+    RunOnce("--fault silence --at echo --index 5");
+    ExpectFailure(kFailed);
+    const std::string program = AfterHandshake(log.FromPc());
+    EXPECT_EQ(Program().substr(0, 6), program) << "the load stops at the unanswered byte";
+    const double ms = (boxes.Boxes()[1].shownUs - log.TimeOfByte(true, 10 + 1 + 5)) / 1000.0;
+    EXPECT_GT(ms, 900);
+    EXPECT_LT(ms, 2500);
+    ExpectNextRunSucceeds();
+}
+
+TEST_F(LoadFail, LastByteNotTheCompletionByte)
+{
+    RunOnce("--fault wrong --at erase");
+    ExpectFailure(kFailed);
+    EXPECT_EQ(Program(), AfterHandshake(log.FromPc())) << "no block is opened";
+    ExpectNextRunSucceeds();
+}
+
+TEST_F(LoadFail, CancelDuringTheLoad)
+{
+    t.ClickCancelWhenStatus("Loading a Write Control Program...");
+    RunOnce("");
+    ExpectFailure(kFailed);
+    EXPECT_LT(AfterHandshake(log.FromPc()).size(), static_cast<size_t>(kWriteControlProgramBytes));
+    ExpectNextRunSucceeds();
+}
+
+TEST_F(LoadFail, CancelDuringIdentificationStopsTheLoadAfterItsFirstByte)
+{
+    // Not identified yet: the unit answers TY late, so the click lands while
+    // the identification waits; S1 flips when the alignment starts.
+    SetMarkerValue(0);
+    boxes.Clear();
+    ASSERT_TRUE(sim.Start("--s1 auto --delay 150"));
+    t.SelectPort(sim.PortName());
+    t.dlg.m_bCancel = 0;
+    t.ClickCancelAfter(80);
+    t.dlg.RunUpdate();
+    sim.Stop();
+    log = sim.Log();
+
+    auto texts = Texts();
+    ASSERT_EQ(3u, texts.size()) << ::testing::PrintToString(texts);
+    EXPECT_EQ(0u, texts[0].find(kConnectPrefix));
+    EXPECT_EQ(kWritingModeText, texts[1]);
+    EXPECT_EQ(kFailed, texts[2]);
+    DWORD marker = 0;
+    ASSERT_TRUE(GetMarkerValue(marker));
+    EXPECT_EQ(3120u, marker) << "the identification completed despite Cancel";
+    EXPECT_EQ(std::string(1, '\x05'), AfterHandshake(log.FromPc())) << "exactly one program byte";
+    ExpectCleanedUp();
+}
+
+// ---------------------------------------------------------------------------
+
+TEST_F(TransferFail, DoubledHandshakeByte)
+{
+    RunOnce("--fault extra --at chunk --index 3");
+    ExpectFailure(kFailed);
+    EXPECT_FALSE(log.HasNote("complete"));
+    ExpectNextRunSucceeds();
+}
+
+TEST_F(TransferFail, ChecksumRefused)
+{
+    RunOnce("--fault wrong --at ack --index 0");
+    ExpectFailure(kFailed);
+    ExpectNextRunSucceeds();
+}
+
+TEST_F(TransferFail, CancelDuringTheTransfer)
+{
+    t.ClickCancelWhenStatus("Transferring the new firmware...");
+    RunOnce("");
+    ExpectFailure(kFailed);
+    EXPECT_FALSE(log.HasNote("complete"));
+    ExpectNextRunSucceeds();
+}
+
+TEST_F(TransferFail, UnitStopsAnsweringMidBlock)
+{
+    RunOnce("--fault silence --at chunk --index 700");
+    ExpectFailure(kFailed);
+    // The device's silence ends the transfer a second after the last chunk.
+    const WireEvent* last = nullptr;
+    for (const auto& e : log.events)
+        if (e.note.empty() && e.fromPc)
+            last = &e;
+    ASSERT_NE(nullptr, last);
+    const double ms = (boxes.Boxes()[1].shownUs - last->tUs) / 1000.0;
+    EXPECT_GT(ms, 900);
+    EXPECT_LT(ms, 2500);
+}
+
+TEST_F(TransferFail, UnpluggedCableShowsTheSystemMessageThenTheFailure)
+{
+    RunOnce("--fault unplug-after --at chunk --index 10");
+    auto seen = boxes.Boxes();
+    ASSERT_EQ(3u, seen.size()) << ::testing::PrintToString(Texts());
+    EXPECT_FALSE(seen[1].text.empty());
+    EXPECT_NE(kFailed, seen[1].text) << "the system's own text for the failed write comes first";
+    EXPECT_EQ("QV-6100 Update", seen[1].caption);
+    EXPECT_EQ(BoxIcon::Exclamation, seen[1].icon);
+    EXPECT_EQ(kFailed, seen[2].text);
+    ExpectCleanedUp();
+    ExpectNextRunSucceeds();
+}
