@@ -11,6 +11,7 @@
 #include <deque>
 #include <iostream>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@ namespace {
 
 constexpr Nanos kStopFilePeriod = 10 * kNanosPerMs;
 constexpr Nanos kFloodStall = 200 * kNanosPerMs;
+constexpr Nanos kAwaitReadLimit = 1000 * kNanosPerMs;
 
 volatile std::sig_atomic_t gSignal = 0;
 
@@ -63,6 +65,7 @@ private:
     void flush();
     void readAll();
     void unplug();
+    void awaitPcRead();
     void saveImage();
     void finish(const std::string& reason);
     bool stopRequested(Nanos now, std::string& reason);
@@ -158,6 +161,10 @@ void Runner::handle(const std::vector<Output>& outputs)
             log_.note(output.text);
             break;
         case Output::Kind::Unplug:
+            if (output.count == 1)
+            {
+                awaitPcRead();
+            }
             unplug();
             break;
         case Output::Kind::Flood:
@@ -254,6 +261,22 @@ void Runner::readAll()
             fail("read from the pty: " + std::string(std::strerror(errno)));
         }
         return;
+    }
+}
+
+// Waits until everything sent has left for the PC and the PC has read it
+// from the line (the pty's input queue, seen through our own slave end, is
+// empty), so that a cut right after an answer still delivers the answer.
+void Runner::awaitPcRead()
+{
+    const Nanos deadline = monotonicRaw() + kAwaitReadLimit;
+    while (!out_.empty() && monotonicRaw() < deadline)
+    {
+        flush();
+    }
+    int unread = 1;
+    while (monotonicRaw() < deadline && ::ioctl(port_.slave, FIONREAD, &unread) == 0 && unread > 0)
+    {
     }
 }
 

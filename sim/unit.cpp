@@ -229,7 +229,7 @@ void Unit::emitTx()
         }
         break;
     case Output::Kind::Unplug:
-        out_.push_back({Output::Kind::Unplug, at, {}, {}, 0});
+        out_.push_back({Output::Kind::Unplug, at, {}, {}, front.count});
         tx_.clear();
         break;
     default:
@@ -267,7 +267,8 @@ void Unit::queueReply(const Reply& reply)
         break;
     case Reply::Kind::BytesThenUnplug:
         queueWrite(reply.bytes, reply.at);
-        queue({reply.at + config_.fault.delay, 0, Output::Kind::Unplug, {}, 0});
+        // count 1: cut only once the PC has taken the answer off the line.
+        queue({reply.at + config_.fault.delay, 0, Output::Kind::Unplug, {}, 1});
         break;
     case Reply::Kind::Flood:
         queue({reply.at, 0, Output::Kind::Flood, {}, config_.fault.floodBytes});

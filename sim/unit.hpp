@@ -116,7 +116,7 @@ struct Output
     Nanos time = 0;
     Bytes bytes;
     std::string text;
-    std::uint32_t count = 0;
+    std::uint32_t count = 0;  // Flood: bytes to send; Unplug: 1 = after the PC has read what was sent
 };
 
 constexpr std::uint8_t kFloodFiller = 0x41;
