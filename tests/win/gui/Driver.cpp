@@ -1,0 +1,395 @@
+#include "gui/Driver.h"
+
+#include <commctrl.h>
+
+#include <fstream>
+
+namespace qvgui
+{
+
+int64_t NowMs()
+{
+    LARGE_INTEGER f, c;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&c);
+    return c.QuadPart * 1000 / f.QuadPart;
+}
+
+std::string WinPath(const std::string& unixPath)
+{
+    std::string p = "Z:" + unixPath;
+    for (char& c : p)
+        if (c == '/')
+            c = '\\';
+    return p;
+}
+
+namespace
+{
+std::string WindowText(HWND hWnd)
+{
+    // Never blocks on a busy program.
+    wchar_t wide[4096] = {};
+    ::GetWindowTextW(hWnd, wide, 4096);
+    char text[8192] = {};
+    ::WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+    return text;
+}
+
+std::string ClassName(HWND hWnd)
+{
+    char cls[64] = {};
+    ::GetClassNameA(hWnd, cls, sizeof cls);
+    return cls;
+}
+
+struct Search
+{
+    DWORD pid;
+    HWND exclude;
+    std::string caption;
+    bool wantBox;
+    HWND found;
+};
+
+BOOL CALLBACK SearchProc(HWND hWnd, LPARAM lParam)
+{
+    auto* s = reinterpret_cast<Search*>(lParam);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hWnd, &pid);
+    if (pid != s->pid || hWnd == s->exclude || !::IsWindowVisible(hWnd))
+        return TRUE;
+    if (s->wantBox)
+    {
+        if (ClassName(hWnd) == "#32770" && ::GetDlgItem(hWnd, 0xFFFF))
+        {
+            s->found = hWnd;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    if (WindowText(hWnd) == s->caption)
+    {
+        s->found = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::string IconName(HWND box)
+{
+    HWND hIcon = nullptr;
+    for (int id : {0x14, 0x440})
+        if ((hIcon = ::GetDlgItem(box, id)) != nullptr)
+            break;
+    if (!hIcon)
+        return "none";
+    DWORD_PTR icon = 0;
+    if (!::SendMessageTimeoutW(hIcon, STM_GETICON, 0, 0, SMTO_NORMAL, 1000, &icon) || !icon)
+        return "none";
+    HICON h = reinterpret_cast<HICON>(icon);
+    if (h == ::LoadIconA(nullptr, MAKEINTRESOURCEA(32516)))
+        return "information";
+    if (h == ::LoadIconA(nullptr, MAKEINTRESOURCEA(32515)))
+        return "exclamation";
+    if (h == ::LoadIconA(nullptr, MAKEINTRESOURCEA(32513)))
+        return "hand";
+    return "other";
+}
+}  // namespace
+
+App::~App()
+{
+    Kill();
+}
+
+bool App::Launch(const std::string& exePath)
+{
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    std::string cmd = "\"" + exePath + "\"";
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back('\0');
+    m_dialog = nullptr;
+    return ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi) != FALSE;
+}
+
+bool App::Running() const
+{
+    return m_pi.hProcess && ::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+long App::WaitExit(int timeoutMs)
+{
+    if (!m_pi.hProcess || ::WaitForSingleObject(m_pi.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0)
+        return -1;
+    DWORD code = 0;
+    ::GetExitCodeProcess(m_pi.hProcess, &code);
+    return static_cast<long>(code);
+}
+
+void App::Kill()
+{
+    if (!m_pi.hProcess)
+        return;
+    if (Running())
+    {
+        ::TerminateProcess(m_pi.hProcess, 1);
+        ::WaitForSingleObject(m_pi.hProcess, 5000);
+    }
+    ::CloseHandle(m_pi.hProcess);
+    ::CloseHandle(m_pi.hThread);
+    m_pi = {};
+}
+
+HWND App::WaitIdleDialog(int timeoutMs)
+{
+    const int64_t end = NowMs() + timeoutMs;
+    while (NowMs() < end && Running())
+    {
+        Search s = {m_pi.dwProcessId, nullptr, "Corvane QV-6100 Update", false, nullptr};
+        ::EnumWindows(SearchProc, reinterpret_cast<LPARAM>(&s));
+        if (s.found && ::IsWindowEnabled(::GetDlgItem(s.found, 1000)))
+        {
+            m_dialog = s.found;
+            return m_dialog;
+        }
+        ::Sleep(5);
+    }
+    return nullptr;
+}
+
+bool App::FindBox(Box& box) const
+{
+    Search s = {m_pi.dwProcessId, m_dialog, "", true, nullptr};
+    ::EnumWindows(SearchProc, reinterpret_cast<LPARAM>(&s));
+    if (!s.found)
+        return false;
+    box.hWnd = s.found;
+    box.caption = WindowText(s.found);
+    box.text = WindowText(::GetDlgItem(s.found, 0xFFFF));
+    box.icon = IconName(s.found);
+    box.hasCancel = ::GetDlgItem(s.found, IDCANCEL) != nullptr;
+    return true;
+}
+
+bool App::WaitBox(Box& box, int timeoutMs) const
+{
+    const int64_t end = NowMs() + timeoutMs;
+    while (NowMs() < end)
+    {
+        if (FindBox(box))
+            return true;
+        ::Sleep(5);
+    }
+    return false;
+}
+
+void App::Answer(const Box& box, int button) const
+{
+    ::PostMessageA(box.hWnd, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(box.hWnd, button)));
+    const int64_t end = NowMs() + 5000;
+    while (NowMs() < end && ::IsWindow(box.hWnd) && ::IsWindowVisible(box.hWnd))
+        ::Sleep(2);
+}
+
+HWND App::WaitWindow(const std::string& caption, int timeoutMs) const
+{
+    const int64_t end = NowMs() + timeoutMs;
+    while (NowMs() < end)
+    {
+        Search s = {m_pi.dwProcessId, nullptr, caption, false, nullptr};
+        ::EnumWindows(SearchProc, reinterpret_cast<LPARAM>(&s));
+        if (s.found)
+            return s.found;
+        ::Sleep(5);
+    }
+    return nullptr;
+}
+
+void App::Click(int id) const
+{
+    ::PostMessageA(m_dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
+}
+
+std::string App::Text(int id) const
+{
+    return WindowText(Control(id));
+}
+
+int App::ProgressPos() const
+{
+    DWORD_PTR pos = 0;
+    ::SendMessageTimeoutW(Control(1004), PBM_GETPOS, 0, 0, SMTO_NORMAL, 1000, &pos);
+    return static_cast<int>(pos);
+}
+
+bool App::Enabled(int id) const
+{
+    return ::IsWindowEnabled(Control(id)) != FALSE;
+}
+
+bool App::Visible(int id) const
+{
+    return ::IsWindowVisible(Control(id)) != FALSE;
+}
+
+HWND App::Focus() const
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(m_dialog, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+int App::DefaultId() const
+{
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutW(m_dialog, DM_GETDEFID, 0, 0, SMTO_NORMAL, 1000, &result);
+    return HIWORD(result) == DC_HASDEFID ? LOWORD(result) : 0;
+}
+
+std::vector<std::string> App::PortList() const
+{
+    std::vector<std::string> names;
+    HWND list = Control(1003);
+    DWORD_PTR count = 0;
+    ::SendMessageTimeoutW(list, CB_GETCOUNT, 0, 0, SMTO_NORMAL, 1000, &count);
+    for (DWORD_PTR i = 0; i < count; ++i)
+    {
+        wchar_t wide[64] = {};
+        DWORD_PTR n = 0;
+        ::SendMessageTimeoutW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide), SMTO_NORMAL, 1000, &n);
+        char text[64] = {};
+        ::WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+        names.push_back(text);
+    }
+    return names;
+}
+
+int App::PortSelection() const
+{
+    DWORD_PTR sel = 0;
+    ::SendMessageTimeoutW(Control(1003), CB_GETCURSEL, 0, 0, SMTO_NORMAL, 1000, &sel);
+    return static_cast<int>(static_cast<LRESULT>(sel));
+}
+
+void App::SelectPort(const std::string& name) const
+{
+    const auto names = PortList();
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name)
+        {
+            DWORD_PTR r = 0;
+            ::SendMessageTimeoutW(Control(1003), CB_SETCURSEL, i, 0, SMTO_NORMAL, 1000, &r);
+        }
+}
+
+void App::PressKey(WORD vk, bool alt) const
+{
+    ::SetForegroundWindow(m_dialog);
+    ::Sleep(50);
+    std::vector<INPUT> in;
+    auto key = [&](WORD k, bool up) {
+        INPUT i = {};
+        i.type = INPUT_KEYBOARD;
+        i.ki.wVk = k;
+        i.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        in.push_back(i);
+    };
+    if (alt)
+        key(VK_MENU, false);
+    key(vk, false);
+    key(vk, true);
+    if (alt)
+        key(VK_MENU, true);
+    ::SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+}
+
+bool RunUnix(const std::string& command, const std::string& doneFile, int timeoutMs)
+{
+    ::DeleteFileA(WinPath(doneFile).c_str());
+    std::string cmd = "/bin/sh -c \"" + command + " </dev/null >/dev/null 2>&1; touch " + doneFile + "\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back('\0');
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    const int64_t end = NowMs() + timeoutMs;
+    while (NowMs() < end)
+    {
+        if (::GetFileAttributesA(WinPath(doneFile).c_str()) != INVALID_FILE_ATTRIBUTES)
+            return true;
+        ::Sleep(10);
+    }
+    return false;
+}
+
+bool Screenshot(const std::string& unixPath)
+{
+    char display[64] = {};
+    ::GetEnvironmentVariableA("DISPLAY", display, sizeof display);
+    const bool bmp = unixPath.size() > 4 && unixPath.compare(unixPath.size() - 4, 4, ".bmp") == 0;
+    const std::string tmp = unixPath + (bmp ? ".tmp.bmp" : ".tmp.png");
+    return RunUnix("DISPLAY=" + std::string(display) + " import -window root " + (bmp ? "bmp3:" : "") + tmp +
+                       " && mv " + tmp + " " + unixPath,
+                   unixPath + ".done", 20000) &&
+           ::GetFileAttributesA(WinPath(unixPath).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Bitmap::Load(const std::string& unixPath)
+{
+    std::ifstream in(WinPath(unixPath), std::ios::binary);
+    std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (data.size() < 54 || data[0] != 'B' || data[1] != 'M')
+        return false;
+    auto u32 = [&](size_t o) {
+        return static_cast<uint32_t>(data[o] | (data[o + 1] << 8) | (data[o + 2] << 16) | (data[o + 3] << 24));
+    };
+    const uint32_t offset = u32(10);
+    width = static_cast<int>(u32(18));
+    const int32_t h = static_cast<int32_t>(u32(22));
+    const int bpp = data[28] | (data[29] << 8);
+    if (bpp != 24 && bpp != 32)
+        return false;
+    height = h < 0 ? -h : h;
+    const int bytesPerPixel = bpp / 8;
+    const size_t stride = (static_cast<size_t>(width) * bytesPerPixel + 3) & ~size_t(3);
+    if (data.size() < offset + stride * height)
+        return false;
+    rgb.assign(static_cast<size_t>(width) * height * 3, 0);
+    for (int y = 0; y < height; ++y)
+    {
+        const int srcRow = h < 0 ? y : height - 1 - y;
+        const unsigned char* src = &data[offset + stride * srcRow];
+        for (int x = 0; x < width; ++x)
+        {
+            unsigned char* dst = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+            dst[0] = src[x * bytesPerPixel + 2];
+            dst[1] = src[x * bytesPerPixel + 1];
+            dst[2] = src[x * bytesPerPixel + 0];
+        }
+    }
+    return true;
+}
+
+int Bitmap::Count(const RECT& r, unsigned char red, unsigned char green, unsigned char blue) const
+{
+    int n = 0;
+    for (int y = r.top; y < r.bottom && y < height; ++y)
+        for (int x = r.left; x < r.right && x < width; ++x)
+        {
+            if (x < 0 || y < 0)
+                continue;
+            const unsigned char* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+            if (p[0] == red && p[1] == green && p[2] == blue)
+                ++n;
+        }
+    return n;
+}
+
+}  // namespace qvgui
