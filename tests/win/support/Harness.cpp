@@ -142,6 +142,11 @@ int64_t WireLog::TimeOfByte(bool fromPc, size_t index) const
 
 Sim::Sim() : m_com(TestComNumber()), m_dir(TestTmpDir()) {}
 
+Sim::Sim(int com) : m_com(com), m_dir(TestTmpDir() + "/com" + std::to_string(com))
+{
+    ::CreateDirectoryA(WinPath(m_dir).c_str(), nullptr);
+}
+
 Sim::~Sim()
 {
     Stop();

@@ -66,6 +66,7 @@ class Sim
 {
 public:
     Sim();
+    explicit Sim(int com);
     ~Sim();
 
     // Starts qv6100-sim with these extra options; returns when the port is
