@@ -142,7 +142,7 @@ int64_t WireLog::TimeOfByte(bool fromPc, size_t index) const
 
 Sim::Sim() : m_com(TestComNumber()), m_dir(TestTmpDir()) {}
 
-Sim::Sim(int com) : m_com(com), m_dir(TestTmpDir() + "/com" + std::to_string(com))
+Sim::Sim(int com) : m_com(com), m_dir(TestTmpDir() + "/sim" + std::to_string(com))
 {
     ::CreateDirectoryA(WinPath(m_dir).c_str(), nullptr);
 }

@@ -1,0 +1,254 @@
+// End to end: the real QV6100_UPDATE.exe under Wine, driven from outside as a
+// user would, against the simulated unit.
+#include "gui/Driver.h"
+#include "payload/Payload.h"
+#include "support/Harness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace qvgui;
+using qvtest::Sim;
+
+namespace
+{
+const char kIdle[] = "Select a serial port, then click OK to continue.";
+const char kFailed[] =
+    "Failed!  The firmware has not been updated. \n\n"
+    "Remove and reconnect the power supply cable.\n"
+    "Then repeat the firmware writing step.";
+
+std::string Exe()
+{
+    return WinPath(qvtest::Env("QV_EXE"));
+}
+
+std::string Artifacts()
+{
+    const std::string dir = qvtest::Env("QV_ARTIFACTS", qvtest::TestTmpDir());
+    ::CreateDirectoryA(WinPath(dir).c_str(), nullptr);
+    return dir;
+}
+
+class Gui : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        for (int com = 1; com <= 20; ++com)
+            qvtest::MakePortAbsent(com);
+        qvtest::SetMarkerValue(0);
+    }
+    void TearDown() override
+    {
+        app.Kill();
+        qvtest::DeleteMarkerKey();
+    }
+
+    // Answers boxes with `answer` until the run is over; returns their texts.
+    std::vector<std::string> FollowRun(int answer, std::vector<std::string>* statuses = nullptr)
+    {
+        std::vector<std::string> texts;
+        bool started = false;
+        const int64_t end = NowMs() + 300000;
+        while (NowMs() < end)
+        {
+            Box box;
+            if (app.FindBox(box))
+            {
+                texts.push_back(box.text);
+                app.Answer(box, answer);
+                continue;
+            }
+            if (statuses)
+            {
+                const std::string s = app.Text(1007);
+                if (statuses->empty() || statuses->back() != s)
+                    statuses->push_back(s);
+            }
+            if (!app.Enabled(1000))
+                started = true;
+            else if (started)
+                break;
+            ::Sleep(5);
+        }
+        return texts;
+    }
+
+    App app;
+};
+}  // namespace
+
+TEST_F(Gui, NoPortShowsTheMessageAndEnds)
+{
+    ASSERT_TRUE(app.Launch(Exe()));
+    Box box;
+    ASSERT_TRUE(app.WaitBox(box, 20000));
+    EXPECT_EQ("There are no serial ports available.", box.text);
+    EXPECT_EQ("QV-6100 Update", box.caption);
+    EXPECT_FALSE(box.hasCancel);
+    app.Answer(box, IDOK);
+    EXPECT_NE(-1, app.WaitExit(10000)) << "the program goes on after the message";
+}
+
+TEST_F(Gui, PortListIsSortedByNameAndUnopenablePortsAreLeftOut)
+{
+    Sim com3(3), com10(10);
+    ASSERT_TRUE(com3.Start());
+    ASSERT_TRUE(com10.Start());
+    qvtest::MakePortUnopenable(5);
+    ASSERT_TRUE(app.Launch(Exe()));
+    ASSERT_NE(nullptr, app.WaitIdleDialog(20000));
+    EXPECT_EQ((std::vector<std::string>{"COM10", "COM3"}), app.PortList());
+    EXPECT_EQ(0, app.PortSelection());
+    EXPECT_EQ(kIdle, app.Text(1007));
+    EXPECT_EQ("", app.Text(1006));
+    EXPECT_FALSE(app.Enabled(1001)) << "Cancel";
+    EXPECT_FALSE(app.Visible(1009)) << "caution";
+    Screenshot(Artifacts() + "/idle.png");
+    qvtest::MakePortAbsent(5);
+
+    app.Click(1002);
+    EXPECT_EQ(0, app.WaitExit(10000)) << "Exit ends with code 0";
+}
+
+TEST_F(Gui, KeysSystemMenuAboutAndHelp)
+{
+    Sim sim(3);
+    ASSERT_TRUE(sim.Start());
+    ASSERT_TRUE(app.Launch(Exe()));
+    ASSERT_NE(nullptr, app.WaitIdleDialog(20000));
+
+    app.PressKey(VK_ESCAPE);
+    app.PressKey(VK_F4, true);
+    ::Sleep(300);
+    EXPECT_TRUE(app.Running());
+    EXPECT_TRUE(::IsWindowVisible(app.Dialog())) << "Escape and Alt+F4 do not close the dialog";
+
+    // Enter presses the default button, Start: the run asks its first question.
+    app.PressKey(VK_RETURN);
+    Box box;
+    ASSERT_TRUE(app.WaitBox(box, 10000));
+    EXPECT_EQ(0u, box.text.find("To start communication between the PC and QV-6100: "));
+    EXPECT_TRUE(box.hasCancel);
+    app.Answer(box, IDCANCEL);
+    ASSERT_NE(nullptr, app.WaitIdleDialog(10000));
+    EXPECT_EQ("", sim.Log().FromPc()) << "declined: nothing sent";
+
+    ::PostMessageA(app.Dialog(), WM_SYSCOMMAND, 0x0010, 0);
+    HWND about = app.WaitWindow("About Corvane QV-6100 Update", 10000);
+    ASSERT_NE(nullptr, about);
+    Screenshot(Artifacts() + "/about.png");
+    ::PostMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+
+    app.Click(57670);
+    EXPECT_NE(nullptr, app.WaitWindow("QV-6100 Update Help", 15000)) << "the help file next to the program opens";
+
+    app.Click(1002);
+    EXPECT_EQ(0, app.WaitExit(10000));
+}
+
+TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
+{
+    Sim sim(3);
+    // The unit takes a while to erase, as a real one does: long enough to see.
+    ASSERT_TRUE(sim.Start("--s1 auto --erase-ms 300"));
+    ASSERT_TRUE(app.Launch(Exe()));
+    ASSERT_NE(nullptr, app.WaitIdleDialog(20000));
+
+    app.Click(1000);
+    std::vector<std::string> statuses, texts;
+    bool checkedRunning = false, sawRed = false;
+    const int64_t end = NowMs() + 300000;
+    bool started = false;
+    while (NowMs() < end)
+    {
+        Box box;
+        if (app.FindBox(box))
+        {
+            texts.push_back(box.text);
+            app.Answer(box, IDOK);
+            continue;
+        }
+        const std::string s = app.Text(1007);
+        if (statuses.empty() || statuses.back() != s)
+            statuses.push_back(s);
+        if (!app.Enabled(1000))
+            started = true;
+        else if (started)
+            break;
+        if (!checkedRunning && s == "Transferring the new firmware...")
+        {
+            checkedRunning = true;
+            EXPECT_EQ(app.Control(1001), app.Focus()) << "focus on Cancel during the run";
+            EXPECT_TRUE(app.Enabled(1001));
+            EXPECT_FALSE(app.Enabled(1002));
+            EXPECT_FALSE(app.Enabled(1003));
+            EXPECT_TRUE(app.Enabled(1006));
+            EXPECT_TRUE(app.Visible(1009));
+            const std::string shot = Artifacts() + "/running.bmp";
+            Bitmap bmp;
+            if (Screenshot(shot) && bmp.Load(shot))
+            {
+                RECT r;
+                ::GetWindowRect(app.Control(1009), &r);
+                sawRed = bmp.Count(r, 255, 0, 0) > 20;
+            }
+            Screenshot(Artifacts() + "/running.png");
+        }
+        ::Sleep(5);
+    }
+    ASSERT_EQ(4u, texts.size()) << ::testing::PrintToString(texts);
+    EXPECT_EQ("Completed!  The firmware has been updated.", texts[2]);
+    EXPECT_TRUE(sawRed) << "the caution text is red";
+    const std::vector<std::string> expected = {kIdle, "Loading a Write Control Program...",
+                                               "Deleting the Old Firmware Program...",
+                                               "Transferring the new firmware...", kIdle};
+    EXPECT_EQ(expected, statuses);
+
+    EXPECT_EQ(app.Control(1000), app.Focus()) << "focus back on Start";
+    EXPECT_EQ(1000, app.DefaultId());
+    EXPECT_EQ(BS_PUSHBUTTON, ::GetWindowLongA(app.Control(1001), GWL_STYLE) & 0x0F);
+    EXPECT_EQ(BS_PUSHBUTTON, ::GetWindowLongA(app.Control(57670), GWL_STYLE) & 0x0F);
+    EXPECT_FALSE(app.Visible(1009));
+    EXPECT_EQ(0, app.ProgressPos());
+
+    sim.Stop();
+    EXPECT_TRUE(qvtest::ReadFileBytes(sim.ImagePath()) ==
+                std::string(reinterpret_cast<const char*>(FirmwareImage), kFirmwareImageBytes))
+        << "the unit's flash holds the image byte for byte";
+
+    // Second run on the same port (the list is never refreshed), the marker
+    // now stored: Cancel while the firmware goes out.
+    ASSERT_TRUE(sim.Start("--mode writing"));
+    app.Click(1000);
+    texts.clear();
+    started = false;
+    bool cancelled = false;
+    const int64_t end2 = NowMs() + 300000;
+    while (NowMs() < end2)
+    {
+        Box box;
+        if (app.FindBox(box))
+        {
+            texts.push_back(box.text);
+            app.Answer(box, IDOK);
+            continue;
+        }
+        if (!cancelled && app.Text(1007) == "Transferring the new firmware...")
+        {
+            app.Click(1001);
+            cancelled = true;
+        }
+        if (!app.Enabled(1000))
+            started = true;
+        else if (started)
+            break;
+        ::Sleep(5);
+    }
+    ASSERT_EQ(2u, texts.size()) << ::testing::PrintToString(texts);
+    EXPECT_EQ(kFailed, texts[1]);
+    app.Click(1002);
+    EXPECT_EQ(0, app.WaitExit(10000));
+}
