@@ -114,7 +114,11 @@ void RestrictDllSearchPath()
 INT_PTR CDialog::DoModal()
 {
     RegisterCommonControls();
+    // Without a parent a modal dialog is owned by the main window, if any.
     HWND hParent = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
+    CWnd* pMain = AfxGetMainWnd();
+    if (!hParent && pMain && pMain != this)
+        hParent = pMain->m_hWnd;
     INT_PTR result = ::DialogBoxParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), hParent,
                                        &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
     m_hWnd = nullptr;

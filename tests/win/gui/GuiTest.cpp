@@ -181,6 +181,8 @@ TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
         if (!checkedRunning && s == "Transferring the new firmware...")
         {
             checkedRunning = true;
+            for (int64_t until = NowMs() + 1000; NowMs() < until && app.Focus() != app.Control(1001);)
+                ::Sleep(5);
             EXPECT_EQ(app.Control(1001), app.Focus()) << "focus on Cancel during the run";
             EXPECT_TRUE(app.Enabled(1001));
             EXPECT_FALSE(app.Enabled(1002));
@@ -207,6 +209,9 @@ TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
                                                "Transferring the new firmware...", kIdle};
     EXPECT_EQ(expected, statuses);
 
+    // Start comes back enabled a moment before the handler moves the focus.
+    for (int64_t until = NowMs() + 3000; NowMs() < until && app.Focus() != app.Control(1000);)
+        ::Sleep(5);
     EXPECT_EQ(app.Control(1000), app.Focus()) << "focus back on Start";
     EXPECT_EQ(1000, app.DefaultId());
     EXPECT_EQ(BS_PUSHBUTTON, ::GetWindowLongA(app.Control(1001), GWL_STYLE) & 0x0F);
