@@ -423,3 +423,58 @@ TEST_F(TransferFail, UnpluggedCableShowsTheSystemMessageThenTheFailure)
     EXPECT_EQ(kFailed, seen[2].text);
     ExpectNextRunSucceeds();
 }
+
+// ---------------------------------------------------------------------------
+// WaitForBytes on the unit's real answers to a write command.
+
+namespace
+{
+class WaitFor : public ::testing::Test
+{
+protected:
+    // Brings the unit to the block protocol and opens a block.
+    int OpenBlock(const std::string& simOptions, int64_t& waitedMs)
+    {
+        EXPECT_TRUE(sim.Start("--mode writing " + simOptions));
+        t.SelectPort(sim.PortName());
+        EXPECT_EQ(1, t.dlg.OpenPort());
+        t.dlg.StartReader();
+        EXPECT_EQ(1, t.dlg.SyncBitRate());
+        t.dlg.m_bCancel = 0;
+        EXPECT_EQ(1, t.dlg.LoadWriteControlProgram());
+        const BYTE command[] = {0x57, 0x00};
+        EXPECT_EQ(1, t.dlg.WritePort(command, 2));
+        const BYTE ack = 0x06;
+        const int64_t start = NowUs();
+        const int result = t.dlg.WaitForBytes(1000, &ack, 1);
+        waitedMs = (NowUs() - start) / 1000;
+        t.dlg.StopReader();
+        t.dlg.ClosePort();
+        return result;
+    }
+    Sim sim;
+    TestDialog t;
+};
+}  // namespace
+
+TEST_F(WaitFor, ExpectedByteEndsTheWaitAtOnce)
+{
+    int64_t ms = 0;
+    EXPECT_EQ(1, OpenBlock("", ms));
+    EXPECT_LT(ms, 500);
+}
+
+TEST_F(WaitFor, WrongByteFailsAtOnce)
+{
+    int64_t ms = 0;
+    EXPECT_EQ(0, OpenBlock("--fault wrong --at open", ms));
+    EXPECT_LT(ms, 500);
+}
+
+TEST_F(WaitFor, DoubledByteFailsAtTheTimeout)
+{
+    int64_t ms = 0;
+    EXPECT_EQ(0, OpenBlock("--fault extra --at open", ms));
+    EXPECT_GT(ms, 900);
+    EXPECT_LT(ms, 2500);
+}
