@@ -1,0 +1,465 @@
+// qv_bench: one full firmware update through the engine's own operations, on
+// a modeless update dialog, against the simulated QV-6100 pacing the line at a
+// chosen bit rate. Reports the time taken against the time the bytes need on
+// the line, the updater's answer latency from the simulator's wire log, CPU
+// time and peak memory. A measurement, not a test: it judges nothing but
+// whether the unit ended up holding the built-in image.
+//   qv_bench [--baud N] [--com N] [--json FILE]
+#include "BenchSupport.h"
+
+#include "framework/Framework.h"
+#include "payload/Payload.h"
+#include "serial/PortNames.h"
+#include "ui/UpdateDlg.h"
+
+#include <mmsystem.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+using namespace qvbench;
+
+namespace
+{
+class CBenchApp : public CWinApp
+{
+};
+CBenchApp theBenchApp;
+}  // namespace
+
+const PortNameTable PortNames;
+
+namespace
+{
+struct Options
+{
+    int baud = 9600;
+    int com = 19;
+    std::string json;
+};
+
+bool ParseInt(const char* text, int low, int high, int& out)
+{
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || v < low || v > high)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+bool ParseOptions(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--baud" && hasValue && ParseInt(argv[++i], 50, 10000000, o.baud))
+            continue;
+        if (a == "--com" && hasValue && ParseInt(argv[++i], 1, 256, o.com))
+            continue;
+        if (a == "--json" && hasValue)
+        {
+            o.json = argv[++i];
+            continue;
+        }
+        std::fprintf(stderr,
+                     "Usage: qv_bench [--baud N] [--com N] [--json FILE]\n"
+                     "  --baud N   line rate the simulator models, 50..10000000 (default 9600)\n"
+                     "  --com N    COM number the simulator publishes (default 19)\n"
+                     "  --json     where the JSON results go (default <bench dir>/update.json)\n");
+        return false;
+    }
+    return true;
+}
+
+// Answers (OK) any message box this process shows, so that a failing run
+// ends instead of waiting for a user; the texts go into the report. Polls
+// slowly: it should cost the measured run next to nothing.
+class BoxAnswerer
+{
+public:
+    BoxAnswerer() : m_thread([this] { Run(); }) {}
+    ~BoxAnswerer()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    BoxAnswerer(const BoxAnswerer&) = delete;
+    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+
+    std::vector<std::string> Texts() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_texts;
+    }
+
+private:
+    static BOOL CALLBACK FindBox(HWND hWnd, LPARAM lParam)
+    {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(hWnd, &pid);
+        char cls[32] = {};
+        ::GetClassNameA(hWnd, cls, sizeof cls);
+        // A message box: a dialog holding the static text control 0xFFFF.
+        if (pid == ::GetCurrentProcessId() && ::IsWindowVisible(hWnd) && std::strcmp(cls, "#32770") == 0 &&
+            ::GetDlgItem(hWnd, 0xFFFF))
+        {
+            *reinterpret_cast<HWND*>(lParam) = hWnd;
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+    void Run()
+    {
+        while (!m_stop)
+        {
+            HWND box = nullptr;
+            ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&box));
+            if (!box)
+            {
+                ::Sleep(100);
+                continue;
+            }
+            char text[2048] = {};
+            ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_texts.push_back(text);
+            }
+            ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                           reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
+            for (int i = 0; i < 500 && ::IsWindow(box) && ::IsWindowVisible(box); ++i)
+                ::Sleep(10);
+        }
+    }
+
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_texts;
+    std::thread m_thread;  // last: starts once the rest is built
+};
+
+// RunUpdate holds a 1 ms timer resolution for its waits; so does the bench.
+class TimerResolution
+{
+public:
+    TimerResolution() : m_ok(::timeBeginPeriod(1) == TIMERR_NOERROR) {}
+    ~TimerResolution()
+    {
+        if (m_ok)
+            ::timeEndPeriod(1);
+    }
+    TimerResolution(const TimerResolution&) = delete;
+    TimerResolution& operator=(const TimerResolution&) = delete;
+
+private:
+    bool m_ok;
+};
+
+struct Phase
+{
+    explicit Phase(const char* n) : name(n) {}
+    const char* name;
+    int64_t startUs = 0;
+    int64_t endUs = 0;
+    bool ok = false;
+    // From the wire log:
+    long long fromPc = 0;  // bytes the unit received
+    long long toPc = 0;    // bytes the unit sent
+    std::vector<double> latencyMs;
+};
+
+struct Run
+{
+    std::vector<Phase> phases;
+    bool ok = false;  // every operation reported success
+    double cpuBefore = 0, cpuAfter = 0;
+    // The whole wire log, phases or not:
+    long long fromPc = 0, toPc = 0;
+    std::vector<double> latencyMs;
+};
+
+// The operations in the order RunUpdate's writing stage calls them, each
+// phase timed on its own.
+Run UpdateOnce(CUpdateDlg& dlg)
+{
+    Run run;
+    for (const char* name :
+         {"open port, start reader", "bit-rate sync", "program load", "firmware transfer", "stop reader, close port"})
+        run.phases.emplace_back(name);
+    TimerResolution resolution;
+    dlg.m_bCancel = 0;
+    run.cpuBefore = CpuSeconds();
+
+    auto timed = [&run](size_t i, auto&& operation) {
+        Phase& p = run.phases[i];
+        p.startUs = NowUs();
+        p.ok = operation() != 0;
+        p.endUs = NowUs();
+        return p.ok;
+    };
+    const bool opened = timed(0, [&dlg] {
+        if (!dlg.OpenPort())
+            return 0;
+        dlg.StartReader();
+        return 1;
+    });
+    run.ok = opened && timed(1, [&dlg] { return dlg.SyncBitRate(); }) &&
+             timed(2, [&dlg] { return dlg.LoadWriteControlProgram(); }) &&
+             timed(3, [&dlg] { return dlg.TransferFirmware(FirmwareImage); });
+    timed(4, [&dlg] {
+        dlg.StopReader();
+        dlg.ClosePort();
+        return 1;
+    });
+    run.cpuAfter = CpuSeconds();
+    return run;
+}
+
+// Splits the wire log over the phases by time and measures each round trip:
+// an "rx" line (the PC's answer) following "tx" lines (the unit's request)
+// gives t(rx) - t(last tx line), from the simulator's write of the last byte
+// the unit sent to its read of the first byte of the answer. The pty hands
+// a written byte to the PC at once, so this is the updater's own reaction
+// time plus the simulator's scheduling.
+void AnalyseWire(const std::string& log, Run& run)
+{
+    auto phaseAt = [&run](int64_t t) -> Phase* {
+        for (Phase& p : run.phases)
+            if (p.startUs != 0 && t >= p.startUs && t < p.endUs)
+                return &p;
+        return nullptr;
+    };
+    std::istringstream in(log);
+    std::string line;
+    int64_t lastTxUs = -1;
+    bool afterTx = false;
+    while (std::getline(in, line))
+    {
+        if (line.empty() || line[0] == '#')
+            continue;
+        char* rest = nullptr;
+        const int64_t t = std::strtoll(line.c_str(), &rest, 10);
+        while (*rest == ' ')
+            ++rest;
+        const bool rx = std::strncmp(rest, "rx", 2) == 0;
+        const long long bytes = static_cast<long long>((std::strlen(rest) - 2) / 3);  // " xx" per byte
+        Phase* p = phaseAt(t);
+        if (rx)
+        {
+            run.fromPc += bytes;
+            if (p)
+                p->fromPc += bytes;
+            if (afterTx)
+            {
+                const double ms = static_cast<double>(t - lastTxUs) / 1000.0;
+                run.latencyMs.push_back(ms);
+                if (p)
+                    p->latencyMs.push_back(ms);
+            }
+            afterTx = false;
+        }
+        else
+        {
+            run.toPc += bytes;
+            if (p)
+                p->toPc += bytes;
+            lastTxUs = t;
+            afterTx = true;
+        }
+    }
+}
+
+std::string Thousands(long long v)
+{
+    std::string s = std::to_string(v);
+    for (int i = static_cast<int>(s.size()) - 3; i > 0; i -= 3)
+        s.insert(static_cast<size_t>(i), " ");
+    return s;
+}
+
+std::string WineVersion()
+{
+    using Fn = const char*(CDECL*)();
+    HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    auto fn = ntdll ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "wine_get_version")))
+                    : nullptr;
+    return fn ? fn() : "none";
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    BinaryStdout();
+    theBenchApp.InitApplication(::GetModuleHandleA(nullptr));
+    Options opt;
+    if (!ParseOptions(argc, argv, opt))
+        return 2;
+    const std::string dir = BenchDir();
+    if (opt.json.empty())
+        opt.json = dir + "/update.json";
+
+    // Roughly 272 000 bytes cross the line: let the simulator live well past that.
+    const int wireEstimateSec = static_cast<int>(2720000LL / opt.baud);
+    Sim sim(opt.com, dir + "/update");
+    std::string error;
+    std::printf("Starting the simulated unit on COM%d (firmware writing mode, %d baud)...\n", opt.com, opt.baud);
+    std::fflush(stdout);
+    if (!sim.Start("--mode writing --baud " + std::to_string(opt.baud), 120 + 3 * wireEstimateSec, error))
+    {
+        std::fprintf(stderr, "qv_bench: %s\n", error.c_str());
+        return 2;
+    }
+
+    Run run;
+    std::vector<std::string> boxes;
+    {
+        BoxAnswerer answerer;  // outlives the dialog: it may show boxes from its creation on
+        CUpdateDlg dlg;
+        dlg.m_bCancel = 0;
+        dlg.m_bTimeout = 0;
+        dlg.Create();
+        dlg.ShowWindow(SW_SHOW);
+        HWND list = ::GetDlgItem(dlg.m_hWnd, IDC_PORT);
+        const std::string port = sim.PortName();
+        LRESULT i = ::SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                   reinterpret_cast<LPARAM>(port.c_str()));
+        if (i == CB_ERR)
+            i = ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port.c_str()));
+        ::SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+
+        std::printf("Updating through the engine (the full run takes about %d s of line time)...\n",
+                    wireEstimateSec);
+        std::fflush(stdout);
+        run = UpdateOnce(dlg);
+        dlg.KillTimer(TIMEOUT_TIMER_ID);
+        dlg.DestroyWindow();
+        boxes = answerer.Texts();
+    }
+    const bool stopped = sim.Stop();
+    const double cpuProcess = CpuSeconds();
+    const double peakMB = PeakWorkingSetMB();
+
+    AnalyseWire(ReadFileBytes(sim.LogPath()), run);
+    const std::string image = ReadFileBytes(sim.ImagePath());
+    const std::string program = ReadFileBytes(sim.ProgramPath());
+    const bool imageOk = image.size() == static_cast<size_t>(kFirmwareImageBytes) &&
+                         std::memcmp(image.data(), FirmwareImage, image.size()) == 0;
+    const bool programOk = program.size() == static_cast<size_t>(kWriteControlProgramBytes) &&
+                           std::memcmp(program.data(), WriteControlProgram, program.size()) == 0;
+
+    const double byteSec = 10.0 / opt.baud;
+    const long long fromPc = run.fromPc;
+    const long long toPc = run.toPc;
+    const std::vector<double>& latency = run.latencyMs;
+    long long inPhases = 0;
+    for (const Phase& p : run.phases)
+        inPhases += p.fromPc + p.toPc;
+    const double totalSec = static_cast<double>(run.phases.back().endUs - run.phases.front().startUs) / 1e6;
+    const double wireSec = static_cast<double>(fromPc + toPc) * byteSec;
+    const Summary lat = Summarize(latency);
+    // The same less one byte time, as if the PC could only see the unit's
+    // last byte once its stop bit had passed.
+    std::vector<double> latencyLessByte;
+    for (double v : latency)
+        latencyLessByte.push_back(v - byteSec * 1000.0);
+    const Summary latLess = Summarize(latencyLessByte);
+
+    const char* verdict = !run.ok ? "failed" : (imageOk && programOk ? "ok" : "mismatch");
+
+    // ---- Table ---------------------------------------------------------------
+    std::printf("\nQV-6100 Update benchmark: one full update at %d baud on COM%d (simulated unit)\n", opt.baud,
+                opt.com);
+    std::printf("  %-24s %s (flash image %s the built-in image; program %s)\n", "result", verdict,
+                imageOk ? "equals" : "DIFFERS FROM", programOk ? "equal" : "DIFFERS");
+    for (const std::string& b : boxes)
+        std::printf("  %-24s \"%s\"\n", "message shown", b.c_str());
+    if (!stopped)
+        std::printf("  %-24s the simulator did not confirm its stop\n", "warning");
+    if (inPhases != fromPc + toPc)
+        std::printf("  %-24s %lld logged bytes fall outside the timed phases\n", "warning",
+                    fromPc + toPc - inPhases);
+    std::printf("  %-24s %.3f s  (QueryPerformanceCounter, OpenPort .. ClosePort)\n", "total time", totalSec);
+    std::printf("  %-24s %s\n", "bytes PC -> unit", Thousands(fromPc).c_str());
+    std::printf("  %-24s %s\n", "bytes unit -> PC", Thousands(toPc).c_str());
+    std::printf("  %-24s %.3f s  = (PC->unit + unit->PC) x 10 / %d  (half duplex, 8N1)\n", "wire time", wireSec,
+                opt.baud);
+    std::printf("  %-24s %.4f\n", "total / wire", wireSec > 0 ? totalSec / wireSec : 0.0);
+    std::printf("  %-24s %zu\n", "round trips", lat.count);
+    std::printf("  %-24s median %.3f  p99 %.3f  max %.3f ms\n", "answer latency", lat.median, lat.p99, lat.max);
+    std::printf("  %-24s (the simulator's write of the last byte the unit sent -> its read of the\n", "");
+    std::printf("  %-24s  first byte of the answer; less one byte time: median %.3f  p99 %.3f ms)\n", "",
+                latLess.median, latLess.p99);
+    std::printf("  %-24s %.2f s during the update, %.2f s whole process (user + kernel)\n", "CPU", run.cpuAfter - run.cpuBefore,
+                cpuProcess);
+    std::printf("  %-24s %.1f MiB (PeakWorkingSetSize)\n", "peak memory", peakMB);
+    std::printf("\n  %-26s %9s %9s %9s %9s %8s %7s %10s %9s\n", "phase", "time s", "PC->unit", "unit->PC", "wire s",
+                "ratio", "trips", "lat med ms", "lat max");
+    for (const Phase& p : run.phases)
+    {
+        const double t = static_cast<double>(p.endUs - p.startUs) / 1e6;
+        const double w = static_cast<double>(p.fromPc + p.toPc) * byteSec;
+        const Summary s = Summarize(p.latencyMs);
+        char ratio[16] = "-";
+        if (w > 0)
+            std::snprintf(ratio, sizeof ratio, "%.4f", t / w);
+        std::printf("  %-26s %9.3f %9lld %9lld %9.3f %8s %7zu %10.3f %9.3f%s\n", p.name, t, p.fromPc, p.toPc, w,
+                    ratio, s.count, s.median, s.max, p.ok || p.startUs == 0 ? "" : "  (failed)");
+    }
+
+    // ---- JSON ----------------------------------------------------------------
+    Json j;
+    j.Begin();
+    j.String("benchmark", "update");
+    j.String("wine", WineVersion());
+    j.Int("baud", opt.baud);
+    j.Int("com", opt.com);
+    j.String("result", verdict);
+    j.Bool("image_equal", imageOk);
+    j.Bool("program_equal", programOk);
+    j.BeginArray("messages");
+    for (const std::string& b : boxes)
+        j.String(nullptr, b);
+    j.EndArray();
+    j.Number("total_s", totalSec, 6);
+    j.Int("bytes_pc_to_unit", fromPc);
+    j.Int("bytes_unit_to_pc", toPc);
+    j.Number("wire_s", wireSec, 6);
+    j.String("wire_formula", "(bytes_pc_to_unit + bytes_unit_to_pc) * 10 / baud");
+    j.Number("total_over_wire", wireSec > 0 ? totalSec / wireSec : 0.0, 6);
+    j.String("latency_definition",
+             "t(rx) - t(last tx before it) in the wire log: the simulator's write of the last byte the unit sent "
+             "to its read of the first byte of the PC's answer");
+    j.Stats("answer_latency_ms", lat, 4);
+    j.Stats("answer_latency_less_one_byte_time_ms", latLess, 4);
+    j.Number("cpu_s_update", run.cpuAfter - run.cpuBefore, 3);
+    j.Number("cpu_s_process", cpuProcess, 3);
+    j.Number("peak_working_set_mib", peakMB, 2);
+    j.BeginArray("phases");
+    for (const Phase& p : run.phases)
+    {
+        j.Begin();
+        j.String("name", p.name);
+        j.Bool("ok", p.ok);
+        j.Number("time_s", static_cast<double>(p.endUs - p.startUs) / 1e6, 6);
+        j.Int("bytes_pc_to_unit", p.fromPc);
+        j.Int("bytes_unit_to_pc", p.toPc);
+        j.Number("wire_s", static_cast<double>(p.fromPc + p.toPc) * byteSec, 6);
+        j.Stats("answer_latency_ms", Summarize(p.latencyMs), 4);
+        j.End();
+    }
+    j.EndArray();
+    j.End();
+    if (j.Save(opt.json))
+        std::printf("\nJSON: %s\n", opt.json.c_str());
+    else
+        std::fprintf(stderr, "qv_bench: cannot write %s\n", opt.json.c_str());
+    std::printf("Wire log: %s\n", sim.LogPath().c_str());
+    return std::strcmp(verdict, "ok") == 0 ? 0 : 1;
+}
