@@ -15,7 +15,6 @@ const char kConnectText[] =
     "3. Switch on the QV-6100 power. \n\n"
     "When you are ready, click OK to continue.";
 const char kWritingModePrefix[] = "To set the QV-6100 to firmware writing mode: \n\n";
-const char kIdle[] = "Select a serial port, then click OK to continue.";
 const char kNotDetected[] = "Could not detect the QV-6100.";
 
 bool StartsWith(const std::string& s, const std::string& prefix)
@@ -41,15 +40,7 @@ protected:
         sim.Stop();
     }
 
-    void ExpectCleanedUp()
-    {
-        EXPECT_EQ(INVALID_HANDLE_VALUE, g_hPort);
-        EXPECT_EQ(0, g_rxRun.load());
-        EXPECT_EQ(kIdle, t.LabelText(IDC_STATUS));
-        EXPECT_EQ("", t.LabelText(IDC_PERCENT));
-        EXPECT_EQ(0, t.ProgressPos());
-        EXPECT_FALSE(t.CautionVisible());
-    }
+    void ExpectCleanedUp() { ExpectIdleAfterRun(t); }
 
     Sim sim;
     TestDialog t;

@@ -36,7 +36,6 @@ const char kFailed[] =
     "Then repeat the firmware writing step.";
 const char kNotDetected[] = "Could not detect the QV-6100.";
 const char kAdmin[] = "You need administrative privileges.";
-const char kIdle[] = "Select a serial port, then click OK to continue.";
 const char kConnectPrefix[] = "To start communication between the PC and QV-6100: ";
 
 std::string Image()
@@ -88,15 +87,7 @@ protected:
 
     std::vector<std::string> Texts() const { return boxes.Texts(); }
 
-    void ExpectCleanedUp()
-    {
-        EXPECT_EQ(INVALID_HANDLE_VALUE, g_hPort);
-        EXPECT_EQ(0, g_rxRun.load());
-        EXPECT_EQ(kIdle, t.LabelText(IDC_STATUS));
-        EXPECT_EQ("", t.LabelText(IDC_PERCENT));
-        EXPECT_EQ(0, t.ProgressPos());
-        EXPECT_FALSE(t.CautionVisible());
-    }
+    void ExpectCleanedUp() { ExpectIdleAfterRun(t); }
 
     void ExpectFailure(const char* text)
     {

@@ -76,7 +76,9 @@ BOOL CALLBACK SearchProc(HWND hWnd, LPARAM lParam)
     return TRUE;
 }
 
-std::string IconName(HWND box)
+}  // namespace
+
+std::string MessageBoxIcon(HWND box)
 {
     HWND hIcon = nullptr;
     for (int id : {0x14, 0x440})
@@ -96,7 +98,13 @@ std::string IconName(HWND box)
         return "hand";
     return "other";
 }
-}  // namespace
+
+HWND FindMessageBox(DWORD pid, HWND exclude)
+{
+    Search s = {pid, exclude, "", true, nullptr};
+    ::EnumWindows(SearchProc, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
 
 App::~App()
 {
@@ -161,15 +169,14 @@ HWND App::WaitIdleDialog(int timeoutMs)
 
 bool App::FindBox(Box& box) const
 {
-    Search s = {m_pi.dwProcessId, m_dialog, "", true, nullptr};
-    ::EnumWindows(SearchProc, reinterpret_cast<LPARAM>(&s));
-    if (!s.found)
+    HWND found = FindMessageBox(m_pi.dwProcessId, m_dialog);
+    if (!found)
         return false;
-    box.hWnd = s.found;
-    box.caption = WindowText(s.found);
-    box.text = WindowText(::GetDlgItem(s.found, 0xFFFF));
-    box.icon = IconName(s.found);
-    box.hasCancel = ::GetDlgItem(s.found, IDCANCEL) != nullptr;
+    box.hWnd = found;
+    box.caption = WindowText(found);
+    box.text = WindowText(::GetDlgItem(found, 0xFFFF));
+    box.icon = MessageBoxIcon(found);
+    box.hasCancel = ::GetDlgItem(found, IDCANCEL) != nullptr;
     return true;
 }
 

@@ -68,6 +68,12 @@ private:
     HWND m_dialog = nullptr;
 };
 
+// A visible message box of process pid (a dialog with the static text
+// control 0xFFFF) other than `exclude`, or nullptr.
+HWND FindMessageBox(DWORD pid, HWND exclude);
+// The box's icon: "information", "exclamation", "hand", "none" or "other".
+std::string MessageBoxIcon(HWND box);
+
 // Screenshot of the whole display (ImageMagick's import): a 24-bit BMP for
 // a .bmp path, else PNG.
 bool Screenshot(const std::string& unixPath);

@@ -1,5 +1,6 @@
 #include "support/Harness.h"
 
+#include "gui/Driver.h"
 #include "serial/SerialLink.h"
 #include "update/Registry.h"
 
@@ -305,48 +306,16 @@ void BoxWatcher::Clear()
 
 namespace
 {
-struct FindBox
-{
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindBoxProc(HWND hWnd, LPARAM lParam)
-{
-    auto* f = reinterpret_cast<FindBox*>(lParam);
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(hWnd, &pid);
-    if (pid != f->pid || !::IsWindowVisible(hWnd))
-        return TRUE;
-    char cls[32] = {};
-    ::GetClassNameA(hWnd, cls, sizeof cls);
-    // A message box: a dialog with the static text control 0xFFFF.
-    if (std::string(cls) == "#32770" && ::GetDlgItem(hWnd, 0xFFFF))
-    {
-        f->found = hWnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 BoxIcon IconOf(HWND box)
 {
-    HWND hIcon = nullptr;
-    for (int id : {0x14, 0x440})
-        if ((hIcon = ::GetDlgItem(box, id)) != nullptr)
-            break;
-    if (!hIcon)
-        return BoxIcon::None;
-    HICON icon = reinterpret_cast<HICON>(::SendMessageA(hIcon, STM_GETICON, 0, 0));
-    if (!icon)
-        return BoxIcon::None;
-    if (icon == ::LoadIconA(nullptr, MAKEINTRESOURCEA(32516)))  // IDI_ASTERISK / information
+    const std::string name = qvgui::MessageBoxIcon(box);
+    if (name == "information")
         return BoxIcon::Information;
-    if (icon == ::LoadIconA(nullptr, MAKEINTRESOURCEA(32515)))  // IDI_EXCLAMATION
+    if (name == "exclamation")
         return BoxIcon::Exclamation;
-    if (icon == ::LoadIconA(nullptr, MAKEINTRESOURCEA(32513)))  // IDI_HAND
+    if (name == "hand")
         return BoxIcon::Hand;
-    return BoxIcon::Unknown;
+    return name == "none" ? BoxIcon::None : BoxIcon::Unknown;
 }
 }  // namespace
 
@@ -354,8 +323,10 @@ void BoxWatcher::Run()
 {
     while (!m_stop)
     {
-        FindBox f = {::GetCurrentProcessId(), nullptr};
-        ::EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&f));
+        struct
+        {
+            HWND found;
+        } f = {qvgui::FindMessageBox(::GetCurrentProcessId(), nullptr)};
         if (!f.found)
         {
             ::Sleep(2);
@@ -476,6 +447,16 @@ TestDialog::~TestDialog()
     dlg.ClosePort();
     dlg.KillTimer(TIMEOUT_TIMER_ID);
     dlg.DestroyWindow();
+}
+
+void ExpectIdleAfterRun(const TestDialog& t)
+{
+    EXPECT_EQ(INVALID_HANDLE_VALUE, g_hPort) << "port closed";
+    EXPECT_EQ(0, g_rxRun.load()) << "receive thread stopped";
+    EXPECT_EQ("Select a serial port, then click OK to continue.", t.LabelText(IDC_STATUS));
+    EXPECT_EQ("", t.LabelText(IDC_PERCENT));
+    EXPECT_EQ(0, t.ProgressPos());
+    EXPECT_FALSE(t.CautionVisible());
 }
 
 void TestDialog::SelectPort(const std::string& name)

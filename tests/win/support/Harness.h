@@ -181,4 +181,8 @@ private:
     std::thread m_clicker;
 };
 
+// The clean-up at the end of a run has happened: port closed, receive
+// thread stopped, idle status, empty percentage, bar at 0, caution hidden.
+void ExpectIdleAfterRun(const TestDialog& t);
+
 }  // namespace qvtest
