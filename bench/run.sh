@@ -48,7 +48,7 @@ trap 'scripts/wine-down.sh "$bench" >/dev/null 2>&1' EXIT
 server_cpu() {
   local p
   for p in $(pgrep wineserver); do
-    if tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$bench/wine/prefix"; then
+    if tr '\0' '\n' 2>/dev/null <"/proc/$p/environ" | grep -qx "WINEPREFIX=$bench/wine/prefix"; then
       awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$p/stat"
       return
     fi
