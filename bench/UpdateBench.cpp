@@ -71,7 +71,7 @@ bool ParseOptions(int argc, char** argv, Options& o)
                      "Usage: qv_bench [--baud N] [--com N] [--json FILE]\n"
                      "  --baud N   line rate the simulator models, 50..10000000 (default 9600)\n"
                      "  --com N    COM number the simulator publishes (default 19)\n"
-                     "  --json     where the JSON results go (default <bench dir>/update.json)\n");
+                     "  --json     where the JSON results go (default <bench dir>/update-<baud>.json)\n");
         return false;
     }
     return true;
@@ -303,7 +303,7 @@ int main(int argc, char** argv)
         return 2;
     const std::string dir = BenchDir();
     if (opt.json.empty())
-        opt.json = dir + "/update.json";
+        opt.json = dir + "/update-" + std::to_string(opt.baud) + ".json";
 
     // Roughly 272 000 bytes cross the line: let the simulator live well past that.
     const int wireEstimateSec = static_cast<int>(2720000LL / opt.baud);

@@ -5,7 +5,7 @@
 #   bench/run.sh [--baud N] [--com N] [--json FILE] [--runs N]
 # --runs goes to qv_startup_bench, everything else to qv_bench. At the
 # default 9600 baud the update takes about 5 minutes; --baud 115200 well
-# under one. Everything lands in build/win/bench/: results (update.json,
+# under one. Everything lands in build/win/bench/: results (update-<baud>.json,
 # startup.json), the simulator's files, and the prefix itself (wine/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
