@@ -12,7 +12,7 @@
 #include "serial/PortNames.h"
 #include "ui/UpdateDlg.h"
 
-#include <mmsystem.h>
+#include "update/TimerResolution.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -143,23 +143,6 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_texts;
     std::thread m_thread;  // last: starts once the rest is built
-};
-
-// RunUpdate holds a 1 ms timer resolution for its waits; so does the bench.
-class TimerResolution
-{
-public:
-    TimerResolution() : m_ok(::timeBeginPeriod(1) == TIMERR_NOERROR) {}
-    ~TimerResolution()
-    {
-        if (m_ok)
-            ::timeEndPeriod(1);
-    }
-    TimerResolution(const TimerResolution&) = delete;
-    TimerResolution& operator=(const TimerResolution&) = delete;
-
-private:
-    bool m_ok;
 };
 
 struct Phase

@@ -3,8 +3,7 @@
 #include "ui/UpdateDlg.h"
 #include "update/Registry.h"
 #include "update/Texts.h"
-
-#include <mmsystem.h>
+#include "update/TimerResolution.h"
 
 const char kCaption[] = "QV-6100 Update";
 const char kIdleStatusText[] = "Select a serial port, then click OK to continue.";
@@ -46,24 +45,6 @@ const char kNormalModeText[] =
     "4. Reattach the bottom cover of the QV-6100.\n"
     "5. Reconnect the power supply cable to the QV-6100.\n"
     "6. Execute the FULL RESET function of the QV-6100.";
-
-// The waits sleep 1 ms at a time; without a 1 ms timer resolution a Windows
-// sleep lasts a whole scheduler tick. Held for the duration of a run.
-class TimerResolution
-{
-public:
-    TimerResolution() : m_ok(::timeBeginPeriod(1) == TIMERR_NOERROR) {}
-    ~TimerResolution()
-    {
-        if (m_ok)
-            ::timeEndPeriod(1);
-    }
-    TimerResolution(const TimerResolution&) = delete;
-    TimerResolution& operator=(const TimerResolution&) = delete;
-
-private:
-    bool m_ok;
-};
 }  // namespace
 
 void CUpdateDlg::RunUpdate()
