@@ -80,8 +80,13 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/help/CMakeLists.txt)
   add_subdirectory(help)
 endif()
 
-# ---- Tests --------------------------------------------------------------------
-if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
+# ---- Tests and benchmarks ---------------------------------------------------------
+# They run under Wine against the Linux simulator, and need GoogleTest's
+# sources (Debian's googletest package): a build on Windows skips them.
+set(QV_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+if(EXISTS ${QV_GTEST_SOURCE}/CMakeLists.txt AND (BUILD_TESTING OR NOT DEFINED BUILD_TESTING))
   add_subdirectory(tests/win)
+  add_subdirectory(bench)
+else()
+  message(STATUS "GoogleTest sources not found at ${QV_GTEST_SOURCE}: tests and benchmarks are not built")
 endif()
-add_subdirectory(bench)
