@@ -8,6 +8,8 @@ packages=(
   wine wine64                            # running the Windows program
   xvfb x11-utils imagemagick             # a display for windows, screenshots
   fp-utils                               # chmcmd: the help file
+  clang libclang-rt-14-dev               # ThreadSanitizer and libFuzzer builds of the serial link
+  nsis zip                               # the installer and the portable archive
 )
 missing=()
 for p in "${packages[@]}"; do
