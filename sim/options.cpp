@@ -89,6 +89,7 @@ struct Pending
     bool faultByte = false;
     bool floodBytes = false;
     bool faultMs = false;
+    bool floodSeed = false;
 };
 
 Options parse(const std::vector<std::string>& args)
@@ -155,7 +156,7 @@ Options parse(const std::vector<std::string>& args)
              const auto kind = parseFaultKind(v);
              if (!kind)
              {
-                 throw ParseError(o + ": unknown kind '" + v + "' (silence, wrong, extra, unplug, unplug-after, flood, delay)");
+                 throw ParseError(o + ": unknown kind '" + v + "' (silence, wrong, extra, unplug, unplug-after, flood, delay, stall)");
              }
              unit.fault.kind = *kind;
              given.fault = true;
@@ -194,6 +195,11 @@ Options parse(const std::vector<std::string>& args)
          [&](const std::string& o, const std::string& v) {
              unit.fault.delay = parseMs(o, v);
              given.faultMs = true;
+         }},
+        {"--flood-seed",
+         [&](const std::string& o, const std::string& v) {
+             unit.fault.floodSeed = static_cast<std::uint32_t>(parseUnsigned(o, v, 0xFFFFFFFFu));
+             given.floodSeed = true;
          }},
         {"--prefix",
          [&](const std::string& o, const std::string& v) {
@@ -255,6 +261,7 @@ Options parse(const std::vector<std::string>& args)
         {"--silent", [&] { unit.silent = true; }},
         {"--question-first", [&] { unit.questionFirst = true; }},
         {"--question-only", [&] { unit.questionOnly = true; }},
+        {"--after", [&] { unit.fault.after = true; }},
         {"--help", [&] { options.help = true; }},
         {"-h", [&] { options.help = true; }},
     };
@@ -314,9 +321,10 @@ Options parse(const std::vector<std::string>& args)
     {
         throw ParseError("--fault and --at go together");
     }
-    if (!given.fault && (given.index || given.faultByte || given.floodBytes || given.faultMs))
+    if (!given.fault && (given.index || given.faultByte || given.floodBytes || given.faultMs || given.floodSeed ||
+                         unit.fault.after))
     {
-        throw ParseError("--index, --fault-byte, --flood-bytes and --fault-ms need --fault");
+        throw ParseError("--index, --fault-byte, --flood-bytes, --flood-seed, --fault-ms and --after need --fault");
     }
     if (given.fault)
     {
@@ -330,9 +338,9 @@ Options parse(const std::vector<std::string>& args)
         {
             throw ParseError("--fifth 0 would make the wrong TY reply the genuine one");
         }
-        if (fault.kind == FaultKind::Delay && !given.faultMs)
+        if ((fault.kind == FaultKind::Delay || fault.kind == FaultKind::Stall) && !given.faultMs)
         {
-            throw ParseError("--fault delay needs --fault-ms");
+            throw ParseError(std::string("--fault ") + faultName(fault.kind) + " needs --fault-ms");
         }
     }
     return options;
@@ -414,7 +422,7 @@ Firmware writing mode:
   expects the same block again (0x57 0x00 ...).
 
 Fault injection (one per run, fired at the first matching answer):
-  --fault KIND          silence | wrong | extra | unplug | unplug-after | flood | delay
+  --fault KIND          silence | wrong | extra | unplug | unplug-after | flood | delay | stall
   --at STEP             ty      TY reply (the N-th TY query; with --question-only
                                 the "?;" that answers it)
                         sync    0x00 answering the N-th answered alignment burst
@@ -430,14 +438,24 @@ Fault injection (one per run, fired at the first matching answer):
                         reply is "TY211;", or "TY21C;" with --fifth C (the other TY
                         replies then stay "TY210;")
   --flood-bytes N       bytes of 0x41 sent by 'flood' (default 5000)
-  --fault-ms MS         lateness for 'delay' (required with it); for 'unplug-after'
-                        the time between the answer and the cut (default 0)
+  --flood-seed N        with N > 0 the flood sends pseudo-random bytes (xorshift32
+                        seeded with N, the same stream on every run) instead of 0x41
+  --fault-ms MS         lateness for 'delay' and 'stall' (required with them); for
+                        'unplug-after' the time between the answer and the cut
+                        (default 0)
+  --after               the step's genuine answer goes out and the fault strikes
+                        right after it: silence = nothing more; wrong = a stray
+                        --fault-byte in a write of its own; extra = the answer once
+                        more in a write of its own; unplug, unplug-after = the cut;
+                        flood = the flood; delay, stall = the unit stalls MS
   KIND: silence = send nothing, answer nothing more; wrong = a wrong answer;
   extra = the answer twice in one write; unplug = close the pty master and
   unpublish it, log "# unplugged", keep running; unplug-after = send the
   answer, then unplug as above (the PC's next write fails); flood = N bytes of 0x41 as
   fast as the pty takes them (what cannot be written within 200 ms is dropped
-  and the count logged), then silence; delay = the answer MS late.
+  and the count logged), then silence; delay = the answer MS late; stall = the
+  unit freezes for MS: the answer and everything received meanwhile are dealt
+  with only after it.
   "# complete" is logged when block 11's 0x06 goes out (not when a silence,
   wrong, unplug or flood fault replaces it).
 

@@ -168,7 +168,7 @@ void Runner::handle(const std::vector<Output>& outputs)
             unplug();
             break;
         case Output::Kind::Flood:
-            out_.push_back({Bytes(output.count, kFloodFiller), 0, true, monotonicRaw() + kFloodStall});
+            out_.push_back({floodContent(output.count, options_.unit.fault.floodSeed), 0, true, monotonicRaw() + kFloodStall});
             flush();
             break;
         case Output::Kind::ProgramReceived:

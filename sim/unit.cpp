@@ -52,7 +52,7 @@ struct FaultNameEntry
 constexpr FaultNameEntry kFaultNames[] = {
     {FaultKind::None, "none"},   {FaultKind::Silence, "silence"}, {FaultKind::Wrong, "wrong"},
     {FaultKind::Extra, "extra"}, {FaultKind::Unplug, "unplug"},   {FaultKind::Flood, "flood"},
-    {FaultKind::Delay, "delay"}, {FaultKind::UnplugAfter, "unplug-after"},
+    {FaultKind::Delay, "delay"}, {FaultKind::UnplugAfter, "unplug-after"}, {FaultKind::Stall, "stall"},
 };
 
 std::string hex8(std::uint8_t value)
@@ -173,24 +173,28 @@ Nanos Unit::txDue() const
     return front.at;
 }
 
+Nanos Unit::rxDue() const
+{
+    return rx_.empty() ? kNever : std::max(rx_.front().due, stallUntil_);
+}
+
 Nanos Unit::nextDue() const
 {
-    const Nanos rxDue = rx_.empty() ? kNever : rx_.front().due;
-    return std::min(rxDue, txDue());
+    return std::min(rxDue(), txDue());
 }
 
 std::vector<Output> Unit::advance(Nanos now)
 {
     for (;;)
     {
-        const Nanos rxDue = rx_.empty() ? kNever : rx_.front().due;
+        const Nanos rxAt = rxDue();
         const Nanos txAt = txDue();
-        if (std::min(rxDue, txAt) > now)
+        if (std::min(rxAt, txAt) > now)
         {
             break;
         }
         // Answers already scheduled leave before later input is looked at.
-        if (txAt <= rxDue)
+        if (txAt <= rxAt)
         {
             emitTx();
         }
@@ -198,7 +202,7 @@ std::vector<Output> Unit::advance(Nanos now)
         {
             const Received received = rx_.front();
             rx_.pop_front();
-            process(received.byte, received.due);
+            process(received.byte, rxAt);
         }
     }
     return std::exchange(out_, {});
@@ -261,6 +265,11 @@ void Unit::queueReply(const Reply& reply)
     {
     case Reply::Kind::Bytes:
         queueWrite(reply.bytes, reply.at);
+        queueWrite(reply.straggler, reply.at);
+        break;
+    case Reply::Kind::BytesThenFlood:
+        queueWrite(reply.bytes, reply.at);
+        queue({reply.at, 0, Output::Kind::Flood, {}, config_.fault.floodBytes});
         break;
     case Reply::Kind::Unplug:
         queue({reply.at, 0, Output::Kind::Unplug, {}, 0});
@@ -289,8 +298,14 @@ Unit::Reply Unit::shape(Step step, std::uint32_t index, Bytes bytes, Nanos at)
         return reply;
     }
     faultFired_ = true;
-    std::string text =
-        std::string("fault ") + faultName(fault.kind) + " at " + stepName(step) + " " + std::to_string(index);
+    std::string text = std::string("fault ") + faultName(fault.kind) + (fault.after ? " after " : " at ") +
+                       stepName(step) + " " + std::to_string(index);
+    if (fault.after)
+    {
+        shapeAfter(reply, text, at);
+        note(text, at);
+        return reply;
+    }
     switch (fault.kind)
     {
     case FaultKind::Silence:
@@ -334,11 +349,74 @@ Unit::Reply Unit::shape(Step step, std::uint32_t index, Bytes bytes, Nanos at)
         reply.at += fault.delay;
         text += ": +" + std::to_string(fault.delay / kNanosPerMs) + " ms";
         break;
+    case FaultKind::Stall:
+        reply.at += fault.delay;
+        stallUntil_ = at + fault.delay;
+        text += ": unit stalls " + std::to_string(fault.delay / kNanosPerMs) + " ms";
+        break;
     case FaultKind::None:
         break;
     }
     note(text, at);
     return reply;
+}
+
+// The genuine answer goes out; the fault follows it.
+void Unit::shapeAfter(Reply& reply, std::string& text, Nanos at)
+{
+    const Fault& fault = config_.fault;
+    switch (fault.kind)
+    {
+    case FaultKind::Silence:
+        silenced_ = true;
+        text += ": answer sent, then the unit stalls";
+        break;
+    case FaultKind::Wrong:
+        reply.straggler = Bytes{fault.wrongByte};
+        text += ": answer sent, then a stray " + hex8(fault.wrongByte);
+        break;
+    case FaultKind::Extra:
+        reply.straggler = reply.bytes;
+        text += ": answer sent, then once more";
+        break;
+    case FaultKind::Unplug:
+    case FaultKind::UnplugAfter:
+        reply.kind = Reply::Kind::BytesThenUnplug;
+        silenced_ = true;
+        text += ": answer sent, then the line is cut";
+        break;
+    case FaultKind::Flood:
+        reply.kind = Reply::Kind::BytesThenFlood;
+        silenced_ = true;
+        text += ": answer sent, then " + std::to_string(fault.floodBytes) + " bytes";
+        break;
+    case FaultKind::Delay:
+    case FaultKind::Stall:
+        stallUntil_ = at + fault.delay;
+        text += ": answer sent, then the unit stalls " + std::to_string(fault.delay / kNanosPerMs) + " ms";
+        break;
+    case FaultKind::None:
+        break;
+    }
+}
+
+Bytes floodContent(std::uint32_t count, std::uint32_t seed)
+{
+    if (seed == 0)
+    {
+        return Bytes(count, kFloodFiller);
+    }
+    Bytes bytes(count);
+    std::uint32_t state = seed;
+    for (auto& byte : bytes)
+    {
+        // xorshift32: repeatable across runs and platforms.
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<std::uint8_t>(state >> 24);
+    }
+    return bytes;
 }
 
 void Unit::note(const std::string& text, Nanos at)

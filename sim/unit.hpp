@@ -59,6 +59,7 @@ enum class FaultKind
     Flood,
     Delay,
     UnplugAfter,
+    Stall,
 };
 
 const char* stepName(Step step);
@@ -73,7 +74,9 @@ struct Fault
     std::uint32_t index = 0;
     std::uint8_t wrongByte = 0x15;
     std::uint32_t floodBytes = 5000;
+    std::uint32_t floodSeed = 0;  // 0: every flood byte is kFloodFiller; else pseudo-random bytes
     Nanos delay = 0;
+    bool after = false;  // the step's genuine answer goes out first, the fault strikes right after it
 };
 
 struct Config
@@ -120,6 +123,10 @@ struct Output
 };
 
 constexpr std::uint8_t kFloodFiller = 0x41;
+
+// The bytes a flood sends: the filler, or with a non-zero seed a repeatable
+// pseudo-random stream.
+Bytes floodContent(std::uint32_t count, std::uint32_t seed);
 
 class Unit
 {
@@ -189,19 +196,23 @@ private:
             Unplug,
             Flood,
             BytesThenUnplug,
+            BytesThenFlood,
         };
         Kind kind = Kind::Bytes;
         qvsim::Bytes bytes;
         Nanos at = 0;
         bool genuine = true;
+        qvsim::Bytes straggler;  // sent in a write of its own right after `bytes`
     };
 
     Reply shape(Step step, std::uint32_t index, qvsim::Bytes bytes, Nanos at);
+    void shapeAfter(Reply& reply, std::string& text, Nanos at);
     void queueReply(const Reply& reply);
     void queueWrite(qvsim::Bytes bytes, Nanos at);
     void queue(Pending pending);
 
     Nanos txDue() const;
+    Nanos rxDue() const;
     void emitTx();
     void process(std::uint8_t byte, Nanos at);
     void processNormal(std::uint8_t byte, Nanos at);
@@ -233,6 +244,7 @@ private:
     bool complete_ = false;
     bool blocksStarted_ = false;
     bool faultFired_ = false;
+    Nanos stallUntil_ = 0;  // input is not looked at before this time
 
     std::string command_;
     bool commandOverflow_ = false;

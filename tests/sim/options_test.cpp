@@ -94,15 +94,24 @@ TEST(Options, EveryValueReachesItsField)
 
 TEST(Options, FaultKindsAndStepsByName)
 {
-    for (const char* kind : {"silence", "wrong", "extra", "unplug", "flood"})
+    for (const char* kind : {"silence", "wrong", "extra", "unplug", "flood", "delay", "stall", "unplug-after"})
     {
         for (const char* step : {"ty", "sync", "confirm", "echo", "erase", "open", "ready", "chunk", "ack"})
         {
-            const Options options = parsed({"--fault", kind, "--at", step});
+            const Options options = parsed({"--fault", kind, "--at", step, "--fault-ms", "5"});
             EXPECT_STREQ(faultName(options.unit.fault.kind), kind);
             EXPECT_STREQ(stepName(options.unit.fault.at), step);
         }
     }
+}
+
+TEST(Options, AfterAndFloodSeed)
+{
+    const Options options = parsed({"--fault", "flood", "--at", "ack", "--index", "4", "--after", "--flood-seed", "99"});
+    EXPECT_TRUE(options.unit.fault.after);
+    EXPECT_EQ(options.unit.fault.floodSeed, 99u);
+    EXPECT_FALSE(parsed({"--fault", "flood", "--at", "ack"}).unit.fault.after);
+    EXPECT_EQ(parsed({"--fault", "flood", "--at", "ack"}).unit.fault.floodSeed, 0u);
 }
 
 TEST(Options, BadValuesAreRejectedWithAMessage)
@@ -137,6 +146,10 @@ TEST(Options, BadValuesAreRejectedWithAMessage)
         {{"--fault", "wrong", "--at", "ack", "--fault-byte", "0xZZ"}, "--fault-byte"},
         {{"--fault", "flood", "--at", "ack", "--flood-bytes", "0"}, "--flood-bytes"},
         {{"--fault", "delay", "--at", "ack"}, "--fault-ms"},
+        {{"--fault", "stall", "--at", "ack"}, "--fault-ms"},
+        {{"--after"}, "need --fault"},
+        {{"--flood-seed", "7"}, "need --fault"},
+        {{"--fault", "flood", "--at", "ack", "--flood-seed", "-1"}, "--flood-seed"},
         {{"--fault", "wrong", "--at", "ty", "--fifth", "0"}, "--fifth"},
         {{"--question-first", "--question-only"}, "exclude"},
         {{"--prefix", "/tmp/p"}, "--prefix and --com"},

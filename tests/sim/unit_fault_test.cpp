@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <tuple>
 
 namespace qvsim::test {
@@ -166,6 +167,7 @@ TEST_P(FaultAtStep, ChangesExactlyThatAnswer)
         break;
     }
     case FaultKind::Delay:
+    case FaultKind::Stall:
     {
         expected.insert(expected.end(), genuine.begin(), genuine.end());
         expected.insert(expected.end(), after.begin(), after.end());
@@ -192,9 +194,118 @@ std::string targetName(const ::testing::TestParamInfo<FaultAtStep::ParamType>& i
 INSTANTIATE_TEST_SUITE_P(AllKinds, FaultAtStep,
                          ::testing::Combine(::testing::Values(FaultKind::Silence, FaultKind::Wrong, FaultKind::Extra,
                                                               FaultKind::Unplug, FaultKind::Flood, FaultKind::Delay,
-                                                              FaultKind::UnplugAfter),
+                                                              FaultKind::UnplugAfter, FaultKind::Stall),
                                             ::testing::ValuesIn(kTargets)),
                          targetName);
+
+// A stall freezes the unit: its answer and everything received meanwhile
+// are dealt with only once the stall is over, in order and unchanged.
+TEST(FaultStall, LaterInputWaitsForTheStallToEnd)
+{
+    constexpr Nanos kStall = ms(35);  // longer than three exchange gaps
+    Config config = faultConfig(FaultKind::Stall, Step::Chunk, 5);
+    config.fault.delay = kStall;
+    const UnitDriver driver = playSession(config);
+
+    const std::size_t k = exchangeOf(Step::Chunk, 5);
+    const Nanos stalledAt = kT0 + static_cast<Nanos>(k) * kGap;
+    EXPECT_TRUE(driver.noted("fault stall at chunk 5: unit stalls 35 ms"));
+    EXPECT_EQ(driver.sent(), answersBetween(0, session().size())) << "nothing lost, nothing added";
+    const auto writes = driver.writes();
+    for (const Write& w : writes)
+    {
+        EXPECT_FALSE(w.at > stalledAt && w.at < stalledAt + kStall) << "nothing leaves during the stall";
+    }
+    const auto firstAfter = std::find_if(writes.begin(), writes.end(), [&](const Write& w) { return w.at >= stalledAt; });
+    ASSERT_NE(firstAfter, writes.end());
+    EXPECT_EQ(firstAfter->at, stalledAt + kStall);
+    EXPECT_EQ(firstAfter->bytes, session()[k].answer);
+    // The exchanges fed during the stall are answered at its end.
+    long answered = 0;
+    for (std::size_t i = k; i <= k + 3; ++i)
+    {
+        answered += session()[i].answer.empty() ? 0 : 1;
+    }
+    const auto atEnd = std::count_if(writes.begin(), writes.end(), [&](const Write& w) { return w.at == stalledAt + kStall; });
+    EXPECT_EQ(atEnd, answered);
+    EXPECT_GE(answered, 2);
+}
+
+// With --after the genuine answer goes out first and the fault follows it.
+TEST(FaultAfter, GenuineAnswerThenTheFault)
+{
+    const Target target{Step::Ack, 3};
+    const std::size_t k = exchangeOf(target.step, target.index);
+    const Bytes& genuine = session()[k].answer;
+    const Nanos at = kT0 + static_cast<Nanos>(k) * kGap;
+    const Bytes upTo = answersBetween(0, k + 1);
+    const Bytes rest = answersBetween(k + 1, session().size());
+    constexpr Nanos kStall = ms(25);  // outlasts the gap to the next exchange
+    const auto play = [&](FaultKind kind) {
+        Config config = faultConfig(kind, target.step, target.index);
+        config.fault.after = true;
+        config.fault.delay = kStall;
+        return playSession(config);
+    };
+    const auto writesAt = [&](const UnitDriver& driver) {
+        std::vector<Bytes> result;
+        for (const Write& w : driver.writes())
+        {
+            if (w.at == at)
+            {
+                result.push_back(w.bytes);
+            }
+        }
+        return result;
+    };
+    {
+        const UnitDriver driver = play(FaultKind::Silence);
+        EXPECT_TRUE(driver.noted("fault silence after ack 3"));
+        EXPECT_EQ(driver.sent(), upTo);
+        EXPECT_TRUE(driver.unit.silenced());
+    }
+    {
+        const UnitDriver driver = play(FaultKind::Wrong);
+        EXPECT_EQ(writesAt(driver), (std::vector<Bytes>{genuine, Bytes{kWrongByte}})) << "a stray byte of its own";
+        EXPECT_EQ(driver.sent(), concat(concat(upTo, Bytes{kWrongByte}), rest));
+    }
+    {
+        const UnitDriver driver = play(FaultKind::Extra);
+        EXPECT_EQ(writesAt(driver), (std::vector<Bytes>{genuine, genuine}));
+    }
+    for (FaultKind kind : {FaultKind::Unplug, FaultKind::UnplugAfter, FaultKind::Flood})
+    {
+        const UnitDriver driver = play(kind);
+        EXPECT_EQ(driver.sent(), upTo);
+        EXPECT_EQ(lastNonNote(driver).kind, kind == FaultKind::Flood ? Output::Kind::Flood : Output::Kind::Unplug);
+        EXPECT_TRUE(driver.unit.silenced());
+    }
+    for (FaultKind kind : {FaultKind::Stall, FaultKind::Delay})
+    {
+        const UnitDriver driver = play(kind);
+        EXPECT_EQ(writesAt(driver), std::vector<Bytes>{genuine}) << "the answer itself is on time";
+        EXPECT_EQ(driver.sent(), concat(upTo, rest));
+        const auto writes = driver.writes();
+        const auto next = std::find_if(writes.begin(), writes.end(), [&](const Write& w) { return w.at > at; });
+        ASSERT_NE(next, writes.end());
+        EXPECT_EQ(next->at, at + kStall) << "the next answer waits for the stall";
+    }
+}
+
+TEST(FloodContent, FillerOrARepeatableRandomStream)
+{
+    EXPECT_EQ(floodContent(300, 0), Bytes(300, kFloodFiller));
+    const Bytes a = floodContent(5000, 7);
+    EXPECT_EQ(a.size(), 5000u);
+    EXPECT_EQ(a, floodContent(5000, 7));
+    EXPECT_NE(a, floodContent(5000, 8));
+    std::array<int, 256> seen{};
+    for (std::uint8_t b : a)
+    {
+        ++seen[b];
+    }
+    EXPECT_GT(std::count_if(seen.begin(), seen.end(), [](int n) { return n > 0; }), 200) << "spread over the byte values";
+}
 
 // The last program echo and the erase completion share one write.
 class FaultAtProgramEnd : public ::testing::Test
