@@ -90,3 +90,5 @@ if(EXISTS ${QV_GTEST_SOURCE}/CMakeLists.txt AND (BUILD_TESTING OR NOT DEFINED BU
 else()
   message(STATUS "GoogleTest sources not found at ${QV_GTEST_SOURCE}: tests and benchmarks are not built")
 endif()
+
+include(${CMAKE_SOURCE_DIR}/cmake/Distribution.cmake)

@@ -1,0 +1,87 @@
+# Distribution: the installer (NSIS) and the portable zip, written to
+# ${CMAKE_BINARY_DIR}/dist with every build of the program. scripts/package.sh
+# builds both with one command.
+#
+# makensis is required for the cross build on Linux (scripts/setup.sh installs
+# it); a build on Windows without NSIS still builds the program and the zip.
+
+option(QV_DIST "Build the installer and the portable zip" ON)
+if(NOT QV_DIST)
+  message(STATUS "Distribution: off (QV_DIST=OFF)")
+  return()
+endif()
+if(NOT TARGET qv_help)
+  message(WARNING "Distribution: no help file is built, so neither installer nor portable zip is")
+  return()
+endif()
+
+set(QV_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
+set(QV_DIST_NAME QV6100_UPDATE-${PROJECT_VERSION})
+set(QV_SETUP ${QV_DIST_DIR}/${QV_DIST_NAME}-setup.exe)
+set(QV_PORTABLE_ZIP ${QV_DIST_DIR}/${QV_DIST_NAME}-portable.zip)
+set(_chm ${CMAKE_BINARY_DIR}/QV6100_UPDATE.chm)
+set(_exe $<TARGET_FILE:QV6100_UPDATE>)
+file(MAKE_DIRECTORY ${QV_DIST_DIR})
+
+# Windows shows the version resource as four numbers: 1.09 is 1.9.0.0.
+math(EXPR _minor "${PROJECT_VERSION_MINOR}")
+set(_vi_version "${PROJECT_VERSION_MAJOR}.${_minor}.0.0")
+
+# ---- Installer ------------------------------------------------------------------
+set(_pf86 "ProgramFiles(x86)")
+find_program(MAKENSIS makensis
+  HINTS "$ENV{ProgramFiles}/NSIS" "$ENV{${_pf86}}/NSIS"
+  DOC "makensis, the NSIS compiler")
+if(MAKENSIS)
+  add_custom_command(
+    OUTPUT ${QV_SETUP}
+    COMMAND ${MAKENSIS} -V2 -WX
+            -DVERSION=${PROJECT_VERSION} -DVIVERSION=${_vi_version}
+            -DEXE=${_exe} -DCHM=${_chm}
+            -DICON=${CMAKE_SOURCE_DIR}/ui/res/QV6100_UPDATE.ico
+            -DOUTFILE=${QV_SETUP}
+            ${CMAKE_SOURCE_DIR}/installer/QV6100_UPDATE.nsi
+    DEPENDS QV6100_UPDATE ${_chm}
+            ${CMAKE_SOURCE_DIR}/installer/QV6100_UPDATE.nsi ${CMAKE_SOURCE_DIR}/ui/res/QV6100_UPDATE.ico
+    COMMENT "Building the installer ${QV_DIST_NAME}-setup.exe"
+    VERBATIM)
+  add_custom_target(qv_installer ALL DEPENDS ${QV_SETUP})
+  add_dependencies(qv_installer qv_help)
+elseif(CMAKE_CROSSCOMPILING)
+  message(FATAL_ERROR "makensis not found: install nsis (scripts/setup.sh), or configure with -DQV_DIST=OFF")
+else()
+  message(WARNING "makensis not found: the installer is not built (install NSIS to build it)")
+endif()
+
+# ---- Portable zip ---------------------------------------------------------------
+# One folder holding the program, its help file, a short text on use and the
+# script for Linux users; CMake writes the zip, so no zip tool is needed.
+configure_file(${CMAKE_SOURCE_DIR}/installer/README.txt.in ${CMAKE_BINARY_DIR}/dist-stage/README.txt
+               @ONLY NEWLINE_STYLE CRLF)
+set(_stage ${CMAKE_BINARY_DIR}/dist-stage)
+set(_folder ${_stage}/${QV_DIST_NAME})
+add_custom_command(
+  OUTPUT ${QV_PORTABLE_ZIP}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${_folder}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${_folder}
+  COMMAND ${CMAKE_COMMAND} -E copy ${_exe} ${_chm} ${CMAKE_BINARY_DIR}/dist-stage/README.txt
+          ${CMAKE_SOURCE_DIR}/scripts/run-on-linux.sh ${_folder}
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${QV_PORTABLE_ZIP}
+  COMMAND ${CMAKE_COMMAND} -E tar cf ${QV_PORTABLE_ZIP} --format=zip ${QV_DIST_NAME}
+  WORKING_DIRECTORY ${_stage}
+  DEPENDS QV6100_UPDATE ${_chm} ${CMAKE_BINARY_DIR}/dist-stage/README.txt ${CMAKE_SOURCE_DIR}/scripts/run-on-linux.sh
+  COMMENT "Building the portable zip ${QV_DIST_NAME}-portable.zip"
+  VERBATIM)
+add_custom_target(qv_portable ALL DEPENDS ${QV_PORTABLE_ZIP})
+add_dependencies(qv_portable qv_help)
+
+add_custom_target(qv_dist)
+add_dependencies(qv_dist qv_portable)
+if(TARGET qv_installer)
+  add_dependencies(qv_dist qv_installer)
+endif()
+
+# ---- Tests (Linux: under Wine, in a prefix of their own) -------------------------
+if(CMAKE_HOST_UNIX AND (BUILD_TESTING OR NOT DEFINED BUILD_TESTING))
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tests/dist ${CMAKE_BINARY_DIR}/tests/dist)
+endif()

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Brings the distribution tests' Wine prefix up (created on first use, then a
+# persistent wineserver started detached, so that no Wine process holds on to
+# ctest's pipes) or down (that server only).
+#   wine-prefix.sh up|down TEST-DIR
+set -euo pipefail
+[ $# -eq 2 ] || { echo "usage: $0 up|down TEST-DIR" >&2; exit 2; }
+export QV_DIST_TEST_DIR=$2
+source "$(dirname "$0")/env.sh"
+case $1 in
+  up)
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      echo "Creating the Wine prefix $WINEPREFIX (once)..."
+      rm -rf "$WINEPREFIX"
+      wineboot -i </dev/null >/dev/null 2>&1 || fail "wineboot could not create $WINEPREFIX"
+      wineserver -w
+      [ -f "$WINEPREFIX/system.reg" ] || fail "wineboot left no registry in $WINEPREFIX"
+    fi
+    setsid -w sh -c 'wineserver -p; wine cmd /c exit' </dev/null >/dev/null 2>&1
+    echo "Wine prefix ready: $WINEPREFIX"
+    ;;
+  down)
+    wineserver -k 2>/dev/null || true
+    ;;
+  *) echo "usage: $0 up|down TEST-DIR" >&2; exit 2 ;;
+esac
