@@ -2,6 +2,7 @@
 // user would, against the simulated unit.
 #include "gui/Driver.h"
 #include "payload/Payload.h"
+#include "support/FaultMatrix.h"
 #include "support/Harness.h"
 
 #include <gtest/gtest.h>
@@ -73,6 +74,40 @@ protected:
                 break;
             ::Sleep(5);
         }
+        return texts;
+    }
+
+    // One press of Start through the window; Cancel is clicked once the unit
+    // logs `cancelOnNote`. Returns the texts of the boxes, answered with OK.
+    std::vector<std::string> RunThroughWindow(const Sim& sim, const std::string& cancelOnNote)
+    {
+        qvtest::LogTail log(sim.LogPath());
+        bool cancelled = cancelOnNote.empty();
+        app.Click(1000);
+        std::vector<std::string> texts;
+        bool started = false;
+        const int64_t end = NowMs() + 120000;
+        while (NowMs() < end)
+        {
+            Box box;
+            if (app.FindBox(box))
+            {
+                texts.push_back(box.text);
+                app.Answer(box, IDOK);
+                continue;
+            }
+            if (!cancelled && log.Seen(cancelOnNote))
+            {
+                app.Click(1001);
+                cancelled = true;
+            }
+            if (!app.Enabled(1000))
+                started = true;
+            else if (started)
+                break;
+            ::Sleep(2);
+        }
+        EXPECT_TRUE(cancelled) << "the unit never reached " << cancelOnNote;
         return texts;
     }
 
@@ -262,6 +297,70 @@ TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
     }
     ASSERT_EQ(2u, texts.size()) << ::testing::PrintToString(texts);
     EXPECT_EQ(kFailed, texts[1]);
+    app.Click(1002);
+    EXPECT_EQ(0, app.WaitExit(10000));
+}
+
+// A cross-section of the fault matrix, through the real window: what the user
+// sees, the window back at rest, and the next Start updating the unit.
+TEST_F(Gui, FaultMatrixCellsThroughTheWindow)
+{
+    using qvtest::MatrixCell;
+    using qvtest::Outcome;
+    const std::pair<const char*, const char*> picks[] = {
+        {"identification", "silence"}, {"alignment", "unplugged"},      {"load middle", "cancel"},
+        {"middle chunk", "burst"},     {"checksum", "refused checksum"}, {"between blocks", "cancel"},
+    };
+    const std::string image(reinterpret_cast<const char*>(FirmwareImage), kFirmwareImageBytes);
+    Sim sim(3);
+    ASSERT_TRUE(sim.Start("--mode writing"));
+    ASSERT_TRUE(app.Launch(Exe()));
+    ASSERT_NE(nullptr, app.WaitIdleDialog(20000));
+    sim.Stop();
+
+    for (const auto& [phase, fault] : picks)
+    {
+        const MatrixCell* cell = qvtest::FindCell(phase, fault);
+        ASSERT_NE(nullptr, cell) << phase << " / " << fault;
+        SCOPED_TRACE(cell->Name());
+        qvtest::SetMarkerValue(cell->identification ? 0 : 3120);
+
+        ASSERT_TRUE(sim.Start(cell->simOptions));
+        const std::vector<std::string> texts = RunThroughWindow(sim, cell->cancelOnNote);
+        sim.Stop();
+        std::vector<std::string> expected;
+        if (cell->identification)
+            expected.push_back(qvtest::kMatrixConnectText);
+        if (!cell->identification || cell->outcome != Outcome::NotDetected)
+            expected.push_back(qvtest::kMatrixWritingModeText);
+        for (const auto& s : qvtest::OutcomeTexts(cell->outcome))
+            expected.push_back(s);
+        if (cell->systemText == qvtest::SystemText::Always)
+        {
+            ASSERT_EQ(expected.size() + 1, texts.size()) << ::testing::PrintToString(texts);
+            EXPECT_FALSE(texts[expected.size() - 1].empty()) << "the system's text for the failed write";
+            EXPECT_EQ(expected.back(), texts.back());
+        }
+        else
+        {
+            EXPECT_EQ(expected, texts);
+        }
+        EXPECT_EQ(kIdle, app.Text(1007));
+        EXPECT_EQ("", app.Text(1006));
+        EXPECT_EQ(0, app.ProgressPos());
+        EXPECT_FALSE(app.Visible(1009)) << "caution hidden";
+        EXPECT_TRUE(app.Enabled(1000) && app.Enabled(1002) && app.Enabled(1003));
+        EXPECT_FALSE(app.Enabled(1001));
+
+        // The next Start, with a sound unit in writing mode, updates it.
+        qvtest::SetMarkerValue(3120);
+        ASSERT_TRUE(sim.Start("--mode writing"));
+        const std::vector<std::string> next = RunThroughWindow(sim, "");
+        sim.Stop();
+        ASSERT_EQ(3u, next.size()) << ::testing::PrintToString(next);
+        EXPECT_EQ("Completed!  The firmware has been updated.", next[1]);
+        EXPECT_TRUE(qvtest::ReadFileBytes(sim.ImagePath()) == image) << "the image byte for byte";
+    }
     app.Click(1002);
     EXPECT_EQ(0, app.WaitExit(10000));
 }

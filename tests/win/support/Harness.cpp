@@ -392,6 +392,31 @@ bool GetMarkerValue(DWORD& value)
     return rc == ERROR_SUCCESS;
 }
 
+void SetMarkerRaw(DWORD type, const std::string& bytes)
+{
+    CreateMarkerKey();
+    HKEY h = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, 0, KEY_SET_VALUE, &h));
+    EXPECT_EQ(ERROR_SUCCESS, ::RegSetValueExA(h, kMarkerValue, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                                              static_cast<DWORD>(bytes.size())));
+    ::RegCloseKey(h);
+}
+
+bool GetMarkerRaw(DWORD& type, std::string& bytes)
+{
+    HKEY h = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS)
+        return false;
+    char buf[256];
+    DWORD size = sizeof buf;
+    const LONG rc = ::RegQueryValueExA(h, kMarkerValue, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+    ::RegCloseKey(h);
+    if (rc != ERROR_SUCCESS)
+        return false;
+    bytes.assign(buf, size);
+    return true;
+}
+
 void MakeMarkerKeyReadOnly()
 {
     HKEY h = nullptr;
@@ -520,6 +545,43 @@ void TestDialog::ClickCancelWhenStatus(const std::string& status)
         ::PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_RUN, BN_CLICKED),
                        reinterpret_cast<LPARAM>(::GetDlgItem(hDlg, IDC_CANCEL_RUN)));
     });
+}
+
+void TestDialog::ClickCancelWhenLogged(const std::string& logPath, const std::string& note)
+{
+    if (m_clicker.joinable())
+        m_clicker.join();
+    HWND hDlg = dlg.m_hWnd;
+    m_clicker = std::thread([hDlg, logPath, note] {
+        const int64_t deadline = NowUs() + 120000000;
+        LogTail log(logPath);
+        while (NowUs() < deadline && !log.Seen(note))
+            ::Sleep(2);
+        ::PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_RUN, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(hDlg, IDC_CANCEL_RUN)));
+    });
+}
+
+bool LogTail::Seen(const std::string& note)
+{
+    const std::string wanted = "# " + note;
+    if (FILE* f = std::fopen(WinPath(m_path).c_str(), "rb"))
+    {
+        std::fseek(f, m_offset, SEEK_SET);
+        char buf[65536];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        {
+            m_tail.append(buf, n);
+            m_offset += static_cast<long>(n);
+        }
+        std::fclose(f);
+    }
+    if (m_tail.find(wanted) != std::string::npos)
+        return true;
+    if (m_tail.size() > wanted.size())
+        m_tail.erase(0, m_tail.size() - wanted.size());
+    return false;
 }
 
 void TestDialog::Pump(int ms)

@@ -89,6 +89,21 @@ private:
     bool m_running = false;
 };
 
+// Watches a growing wire log for a note, reading only what was added since
+// the last look (the log reaches hundreds of kilobytes during a transfer).
+class LogTail
+{
+public:
+    explicit LogTail(std::string unixPath) : m_path(std::move(unixPath)) {}
+    // True once a note line containing `note` has been written.
+    bool Seen(const std::string& note);
+
+private:
+    std::string m_path;
+    std::string m_tail;
+    long m_offset = 0;
+};
+
 // Makes the test's COM port exist but fail to open (a link to a folder).
 void MakePortUnopenable(int com);
 // Makes the test's COM port absent again.
@@ -144,6 +159,9 @@ void DeleteMarkerKey();
 void CreateMarkerKey();
 void SetMarkerValue(DWORD value);
 bool GetMarkerValue(DWORD& value);
+// "Data" with any type and bytes, and read back as it is stored.
+void SetMarkerRaw(DWORD type, const std::string& bytes);
+bool GetMarkerRaw(DWORD& type, std::string& bytes);
 // The key may be read but not written (as for a user without administrative
 // rights); undone by DeleteMarkerKey.
 void MakeMarkerKeyReadOnly();
@@ -170,6 +188,9 @@ public:
     void ClickCancelAfter(int delayMs);
     // Posts a click on Cancel once the status label reads `status`.
     void ClickCancelWhenStatus(const std::string& status);
+    // Posts a click on Cancel once the simulator's wire log holds a note
+    // containing `note`.
+    void ClickCancelWhenLogged(const std::string& logPath, const std::string& note);
     // How often the caution label has been shown since construction.
     int CautionShows() const;
     // Keeps the message queue moving for a while (as a modal loop would).
