@@ -1,6 +1,7 @@
 // The run's identification stage and the registry marker.
 #include "serial/SerialLink.h"
 #include "support/Harness.h"
+#include "update/Registry.h"
 
 #include <gtest/gtest.h>
 
@@ -149,4 +150,80 @@ TEST_F(Run, UnopenablePortEndsTheRunWithoutCleanUp)
     EXPECT_EQ("Failed to open serial port.", seen[1].text);
     EXPECT_EQ(BoxIcon::Exclamation, seen[1].icon);
     EXPECT_EQ("status before the run", t.LabelText(IDC_STATUS));
+}
+
+// "Data" of another type or size: whatever four bytes it holds are the
+// marker; a shorter value replaces only its own bytes; a longer value cannot
+// be read into four bytes and leaves the marker as it was. Nothing outside
+// the marker variable is touched.
+TEST_F(Run, MarkerOfAnotherTypeOrSizeIsReadWithinItsFourBytes)
+{
+    struct Guarded
+    {
+        DWORD before;
+        DWORD marker;
+        DWORD after;
+    };
+    const struct
+    {
+        const char* what;
+        DWORD type;
+        std::string bytes;
+        DWORD initial;
+        DWORD expected;
+    } cases[] = {
+        {"string \"3120\" (5 bytes)", REG_SZ, std::string("3120", 5), 0, 0},
+        {"string of 3 bytes", REG_SZ, std::string("0\x0c", 3), 0, 3120},
+        {"2 bytes", REG_BINARY, std::string("\x30\x0c", 2), 0, 3120},
+        {"2 bytes over an earlier marker", REG_BINARY, std::string("\x30\x0c", 2), 0xABCD0000, 0xABCD0C30},
+        {"4 bytes of binary", REG_BINARY, std::string("\x30\x0c\x00\x00", 4), 0, 3120},
+        {"8 bytes", REG_QWORD, std::string("\x30\x0c\x00\x00\x00\x00\x00\x00", 8), 7, 7},
+        {"300 bytes", REG_BINARY, std::string(300, '\x30'), 7, 7},
+        {"empty", REG_BINARY, std::string(), 5, 5},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        SetMarkerRaw(c.type, c.bytes);
+        Guarded g = {0xDEADBEEF, c.initial, 0xFEEDFACE};
+        ReadMarker(g.marker);
+        EXPECT_EQ(c.expected, g.marker);
+        EXPECT_EQ(0xDEADBEEFu, g.before);
+        EXPECT_EQ(0xFEEDFACEu, g.after);
+    }
+}
+
+TEST_F(Run, MarkerOfAnotherTypeOrSizeDecidesTheRun)
+{
+    // Two bytes that read as 3120: the run goes straight to the writing stage.
+    SetMarkerRaw(REG_BINARY, std::string("\x30\x0c", 2));
+    RunOnce("", {IDCANCEL});
+    ASSERT_EQ(1u, boxes.Boxes().size());
+    EXPECT_TRUE(StartsWith(boxes.Boxes()[0].text, kWritingModePrefix)) << boxes.Boxes()[0].text;
+    ExpectCleanedUp();
+
+    // Eight bytes cannot be read: not identified yet. A successful
+    // identification stores the marker as a 4-byte REG_DWORD in its place.
+    SetMarkerRaw(REG_QWORD, std::string("\x30\x0c\x00\x00\x00\x00\x00\x00", 8));
+    RunOnce("", {IDOK, IDCANCEL});
+    ASSERT_EQ(2u, boxes.Boxes().size());
+    EXPECT_EQ(kConnectText, boxes.Boxes()[0].text);
+    EXPECT_TRUE(StartsWith(boxes.Boxes()[1].text, kWritingModePrefix)) << boxes.Boxes()[1].text;
+    DWORD type = 0;
+    std::string bytes;
+    ASSERT_TRUE(GetMarkerRaw(type, bytes));
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
+    EXPECT_EQ(std::string("\x30\x0c\x00\x00", 4), bytes);
+    ExpectCleanedUp();
+
+    // A string: not identified; a failed identification leaves it as it was.
+    SetMarkerRaw(REG_SZ, std::string("3120", 5));
+    RunOnce("--silent", {IDOK});
+    ASSERT_EQ(2u, boxes.Boxes().size());
+    EXPECT_EQ(kConnectText, boxes.Boxes()[0].text);
+    EXPECT_EQ(kNotDetected, boxes.Boxes()[1].text);
+    ASSERT_TRUE(GetMarkerRaw(type, bytes));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(std::string("3120", 5), bytes);
+    ExpectCleanedUp();
 }
