@@ -1,10 +1,10 @@
 // Every phase of an update crossed with every fault: the user sees the right
 // outcome, the run leaves nothing open, and the next run in the same process
 // writes the whole image. The results are printed as a table at the end.
-#include "payload/Payload.h"
 #include "serial/SerialLink.h"
 #include "support/FaultMatrix.h"
 #include "support/Harness.h"
+#include "support/UserTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -36,16 +36,6 @@ std::string SystemText(DWORD error)
 }
 
 const DWORD kErrorNotReady = 21;  // what a write to an unplugged port fails with
-
-std::string Image()
-{
-    return std::string(reinterpret_cast<const char*>(FirmwareImage), kFirmwareImageBytes);
-}
-
-std::string Program()
-{
-    return std::string(reinterpret_cast<const char*>(WriteControlProgram), kWriteControlProgramBytes);
-}
 
 class Matrix : public ::testing::TestWithParam<MatrixCell>
 {
@@ -83,8 +73,8 @@ protected:
 
     void ExpectUnitWrittenWhole()
     {
-        EXPECT_TRUE(ReadFileBytes(sim.ImagePath()) == Image()) << "the flash image differs from the built-in image";
-        EXPECT_TRUE(ReadFileBytes(sim.ProgramPath()) == Program()) << "the program received differs";
+        EXPECT_TRUE(ReadFileBytes(sim.ImagePath()) == BuiltInImage()) << "the flash image differs from the built-in image";
+        EXPECT_TRUE(ReadFileBytes(sim.ProgramPath()) == BuiltInProgram()) << "the program received differs";
     }
 
     Sim sim;
@@ -101,9 +91,9 @@ TEST_P(Matrix, OutcomeCleanUpAndNextRun)
     const std::vector<std::string> texts = Run(cell.simOptions, cell.cancelOnNote);
     std::vector<std::string> expected;
     if (cell.identification)
-        expected.push_back(kMatrixConnectText);
+        expected.push_back(kConnectText);
     if (!cell.identification || cell.outcome != Outcome::NotDetected)
-        expected.push_back(kMatrixWritingModeText);
+        expected.push_back(kWritingModeText);
     const size_t systemAt = expected.size();
     for (const auto& s : OutcomeTexts(cell.outcome))
         expected.push_back(s);
@@ -138,8 +128,8 @@ TEST_P(Matrix, OutcomeCleanUpAndNextRun)
     const std::vector<std::string> next = Run(stored ? "--mode writing" : "--s1 auto", "");
     std::vector<std::string> success;
     if (!stored)
-        success.push_back(kMatrixConnectText);
-    success.push_back(kMatrixWritingModeText);
+        success.push_back(kConnectText);
+    success.push_back(kWritingModeText);
     for (const auto& s : OutcomeTexts(Outcome::Completed))
         success.push_back(s);
     EXPECT_EQ(success, next) << "the run after the fault";

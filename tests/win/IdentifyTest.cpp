@@ -1,5 +1,6 @@
 // Identification of the unit over its text command interface.
 #include "support/Harness.h"
+#include "support/UserTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,6 @@ using namespace qvtest;
 
 namespace
 {
-const char kNotDetected[] = "Could not detect the QV-6100.";
 
 struct Outcome
 {

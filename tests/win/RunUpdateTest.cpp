@@ -1,6 +1,7 @@
 // The run's identification stage and the registry marker.
 #include "serial/SerialLink.h"
 #include "support/Harness.h"
+#include "support/UserTexts.h"
 #include "update/Registry.h"
 
 #include <gtest/gtest.h>
@@ -9,20 +10,6 @@ using namespace qvtest;
 
 namespace
 {
-const char kConnectText[] =
-    "To start communication between the PC and QV-6100: \n\n"
-    "1. Switch off the QV-6100 power.\n"
-    "2. Connect the QV-6100 to the PC using an RS-232C cable. \n"
-    "3. Switch on the QV-6100 power. \n\n"
-    "When you are ready, click OK to continue.";
-const char kWritingModePrefix[] = "To set the QV-6100 to firmware writing mode: \n\n";
-const char kNotDetected[] = "Could not detect the QV-6100.";
-
-bool StartsWith(const std::string& s, const std::string& prefix)
-{
-    return s.compare(0, prefix.size(), prefix) == 0;
-}
-
 class Run : public ::testing::Test
 {
 protected:
@@ -60,7 +47,7 @@ TEST_F(Run, FirstRunIdentifiesStoresTheMarkerAndGoesOnToWriting)
     EXPECT_EQ("QV-6100 Update", seen[0].caption);
     EXPECT_EQ(BoxIcon::Information, seen[0].icon);
     EXPECT_TRUE(seen[0].hasCancel);
-    EXPECT_TRUE(StartsWith(seen[1].text, kWritingModePrefix)) << seen[1].text;
+    EXPECT_EQ(kWritingModeText, seen[1].text);
 
     DWORD marker = 0;
     ASSERT_TRUE(GetMarkerValue(marker));
@@ -76,7 +63,7 @@ TEST_F(Run, MarkerPresentSkipsIdentification)
 
     auto seen = boxes.Boxes();
     ASSERT_EQ(1u, seen.size());
-    EXPECT_TRUE(StartsWith(seen[0].text, kWritingModePrefix)) << seen[0].text;
+    EXPECT_EQ(kWritingModeText, seen[0].text);
     EXPECT_EQ("", sim.Log().FromPc()) << "nothing is sent when the second message is declined";
     ExpectCleanedUp();
 }
@@ -106,7 +93,7 @@ TEST_F(Run, WithoutTheKeyIdentificationWorksButTheNextRunAsksAgain)
     EXPECT_EQ(kConnectText, seen[0].text);
     // The failed read-back leaves the 3120 of this run: the writing stage
     // follows at once.
-    EXPECT_TRUE(StartsWith(seen[1].text, kWritingModePrefix)) << seen[1].text;
+    EXPECT_EQ(kWritingModeText, seen[1].text);
     DWORD marker = 0;
     EXPECT_FALSE(GetMarkerValue(marker)) << "the key is never created";
 
@@ -199,7 +186,7 @@ TEST_F(Run, MarkerOfAnotherTypeOrSizeDecidesTheRun)
     SetMarkerRaw(REG_BINARY, std::string("\x30\x0c", 2));
     RunOnce("", {IDCANCEL});
     ASSERT_EQ(1u, boxes.Boxes().size());
-    EXPECT_TRUE(StartsWith(boxes.Boxes()[0].text, kWritingModePrefix)) << boxes.Boxes()[0].text;
+    EXPECT_EQ(kWritingModeText, boxes.Boxes()[0].text);
     ExpectCleanedUp();
 
     // Eight bytes cannot be read: not identified yet. A successful
@@ -208,7 +195,7 @@ TEST_F(Run, MarkerOfAnotherTypeOrSizeDecidesTheRun)
     RunOnce("", {IDOK, IDCANCEL});
     ASSERT_EQ(2u, boxes.Boxes().size());
     EXPECT_EQ(kConnectText, boxes.Boxes()[0].text);
-    EXPECT_TRUE(StartsWith(boxes.Boxes()[1].text, kWritingModePrefix)) << boxes.Boxes()[1].text;
+    EXPECT_EQ(kWritingModeText, boxes.Boxes()[1].text);
     DWORD type = 0;
     std::string bytes;
     ASSERT_TRUE(GetMarkerRaw(type, bytes));

@@ -3,6 +3,7 @@
 #include "payload/Payload.h"
 #include "serial/SerialLink.h"
 #include "support/Harness.h"
+#include "support/UserTexts.h"
 #include "update/BlockTable.h"
 
 #include <gtest/gtest.h>
@@ -11,42 +12,7 @@ using namespace qvtest;
 
 namespace
 {
-const char kWritingModeText[] =
-    "To set the QV-6100 to firmware writing mode: \n\n"
-    "1. Remove the power supply cable from the QV-6100.\n"
-    "2. Remove the RS-232C cable from the QV-6100.\n"
-    "3. Remove the bottom cover of the QV-6100.\n"
-    "4. Turn the switch (S1) ON.\n"
-    "5. Reconnect the RS-232C cable to the QV-6100.\n"
-    "6. Reconnect the power supply cable to the QV-6100.\n\n"
-    "When you are ready, click OK to start writing the new firmware.\n"
-    "It takes about 7 minutes to write the new firmware.";
-const char kCompleted[] = "Completed!  The firmware has been updated.";
-const char kNormalModeText[] =
-    "To return the QV-6100 to normal mode: \n\n"
-    "1. Remove the power supply cable from the QV-6100.\n"
-    "2. Remove the RS-232C cable from the QV-6100.\n"
-    "3. Turn the switch (S1) OFF.\n"
-    "4. Reattach the bottom cover of the QV-6100.\n"
-    "5. Reconnect the power supply cable to the QV-6100.\n"
-    "6. Execute the FULL RESET function of the QV-6100.";
-const char kFailed[] =
-    "Failed!  The firmware has not been updated. \n\n"
-    "Remove and reconnect the power supply cable.\n"
-    "Then repeat the firmware writing step.";
-const char kNotDetected[] = "Could not detect the QV-6100.";
-const char kAdmin[] = "You need administrative privileges.";
-const char kConnectPrefix[] = "To start communication between the PC and QV-6100: ";
 
-std::string Image()
-{
-    return std::string(reinterpret_cast<const char*>(FirmwareImage), kFirmwareImageBytes);
-}
-
-std::string Program()
-{
-    return std::string(reinterpret_cast<const char*>(WriteControlProgram), kWriteControlProgramBytes);
-}
 
 std::string BigEndian(DWORD v)
 {
@@ -114,8 +80,8 @@ protected:
         EXPECT_EQ(kNormalModeText, seen[2].text);
         EXPECT_EQ(BoxIcon::Information, seen[2].icon);
         EXPECT_TRUE(log.HasNote("complete"));
-        EXPECT_TRUE(ReadFileBytes(sim.ImagePath()) == Image()) << "the flash image differs from the built-in image";
-        EXPECT_TRUE(ReadFileBytes(sim.ProgramPath()) == Program()) << "the program received differs";
+        EXPECT_TRUE(ReadFileBytes(sim.ImagePath()) == BuiltInImage()) << "the flash image differs from the built-in image";
+        EXPECT_TRUE(ReadFileBytes(sim.ProgramPath()) == BuiltInProgram()) << "the program received differs";
         ExpectCleanedUp();
     }
 
@@ -153,7 +119,7 @@ TEST_F(WritingOk, FullUpdateWritesTheImageByteForByte)
     ASSERT_GE(afterHandshake.size(), 2u);
     EXPECT_EQ('\x05', afterHandshake[0]);
     EXPECT_EQ('\x9A', afterHandshake[1]);
-    EXPECT_EQ(Program(), afterHandshake.substr(0, kWriteControlProgramBytes));
+    EXPECT_EQ(BuiltInProgram(), afterHandshake.substr(0, kWriteControlProgramBytes));
 
     // Block 8 and 9 open with their big-endian address and size.
     EXPECT_NE(std::string::npos, pc.find(std::string("\x57\x00", 2) + BigEndian(0x8000) + BigEndian(0x8000)));
@@ -182,7 +148,7 @@ TEST_F(WritingOk, ProgressThroughLoadAndTransfer)
     t.dlg.StopReader();
     t.dlg.ClosePort();
     sim.Stop();
-    EXPECT_TRUE(ReadFileBytes(sim.ImagePath()) == Image());
+    EXPECT_TRUE(ReadFileBytes(sim.ImagePath()) == BuiltInImage());
     EXPECT_TRUE(t.boxes.Boxes().empty());
 }
 
@@ -251,7 +217,7 @@ TEST_F(WritingOk, MarkerThatDoesNotStickStopsBeforeTheUnit)
 
     auto seen = boxes.Boxes();
     ASSERT_EQ(2u, seen.size()) << ::testing::PrintToString(Texts());
-    EXPECT_EQ(0u, seen[0].text.find(kConnectPrefix));
+    EXPECT_EQ(kConnectText, seen[0].text);
     EXPECT_EQ(kAdmin, seen[1].text);
     EXPECT_EQ(BoxIcon::Hand, seen[1].icon);
     EXPECT_EQ(";;;TY;", sim.Log().FromPc()) << "nothing is sent after the identification";
@@ -298,7 +264,7 @@ TEST_F(LoadFail, NoEchoWithinOneSecond)
     RunOnce("--fault silence --at echo --index 5");
     ExpectFailure(kFailed);
     const std::string program = AfterHandshake(log.FromPc());
-    EXPECT_EQ(Program().substr(0, 6), program) << "the load stops at the unanswered byte";
+    EXPECT_EQ(BuiltInProgram().substr(0, 6), program) << "the load stops at the unanswered byte";
     const double ms = (boxes.Boxes()[1].shownUs - log.TimeOfByte(true, 10 + 1 + 5)) / 1000.0;
     EXPECT_GT(ms, 900);
     EXPECT_LT(ms, 2500);
@@ -309,7 +275,7 @@ TEST_F(LoadFail, LastByteNotTheCompletionByte)
 {
     RunOnce("--fault wrong --at erase");
     ExpectFailure(kFailed);
-    EXPECT_EQ(Program(), AfterHandshake(log.FromPc())) << "no block is opened";
+    EXPECT_EQ(BuiltInProgram(), AfterHandshake(log.FromPc())) << "no block is opened";
     ExpectNextRunSucceeds();
 }
 
@@ -338,7 +304,7 @@ TEST_F(LoadFail, CancelDuringIdentificationStopsTheLoadAfterItsFirstByte)
 
     auto texts = Texts();
     ASSERT_EQ(3u, texts.size()) << ::testing::PrintToString(texts);
-    EXPECT_EQ(0u, texts[0].find(kConnectPrefix));
+    EXPECT_EQ(kConnectText, texts[0]);
     EXPECT_EQ(kWritingModeText, texts[1]);
     EXPECT_EQ(kFailed, texts[2]);
     DWORD marker = 0;

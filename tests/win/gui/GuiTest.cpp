@@ -1,24 +1,21 @@
 // End to end: the real QV6100_UPDATE.exe under Wine, driven from outside as a
 // user would, against the simulated unit.
 #include "gui/Driver.h"
-#include "payload/Payload.h"
 #include "support/FaultMatrix.h"
 #include "support/Harness.h"
+#include "support/UserTexts.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 using namespace qvgui;
+using qvtest::kFailed;
+using qvtest::kIdle;
 using qvtest::Sim;
 
 namespace
 {
-const char kIdle[] = "Select a serial port, then click OK to continue.";
-const char kFailed[] =
-    "Failed!  The firmware has not been updated. \n\n"
-    "Remove and reconnect the power supply cable.\n"
-    "Then repeat the firmware writing step.";
 
 std::string Exe()
 {
@@ -48,8 +45,12 @@ protected:
     }
 
     // Answers boxes with `answer` until the run is over; returns their texts.
-    std::vector<std::string> FollowRun(int answer, std::vector<std::string>* statuses = nullptr)
+    // With `cancelOnNote`, clicks Cancel once the unit logs that note.
+    std::vector<std::string> FollowRun(int answer, std::vector<std::string>* statuses = nullptr,
+                                       const Sim* sim = nullptr, const std::string& cancelOnNote = "")
     {
+        qvtest::LogTail log(sim ? sim->LogPath() : std::string());
+        bool cancelled = cancelOnNote.empty();
         std::vector<std::string> texts;
         bool started = false;
         const int64_t end = NowMs() + 300000;
@@ -68,35 +69,7 @@ protected:
                 if (statuses->empty() || statuses->back() != s)
                     statuses->push_back(s);
             }
-            if (!app.Enabled(1000))
-                started = true;
-            else if (started)
-                break;
-            ::Sleep(5);
-        }
-        return texts;
-    }
-
-    // One press of Start through the window; Cancel is clicked once the unit
-    // logs `cancelOnNote`. Returns the texts of the boxes, answered with OK.
-    std::vector<std::string> RunThroughWindow(const Sim& sim, const std::string& cancelOnNote)
-    {
-        qvtest::LogTail log(sim.LogPath());
-        bool cancelled = cancelOnNote.empty();
-        app.Click(1000);
-        std::vector<std::string> texts;
-        bool started = false;
-        const int64_t end = NowMs() + 120000;
-        while (NowMs() < end)
-        {
-            Box box;
-            if (app.FindBox(box))
-            {
-                texts.push_back(box.text);
-                app.Answer(box, IDOK);
-                continue;
-            }
-            if (!cancelled && log.Seen(cancelOnNote))
+            if (!cancelled && sim && log.Seen(cancelOnNote))
             {
                 app.Click(1001);
                 cancelled = true;
@@ -109,6 +82,13 @@ protected:
         }
         EXPECT_TRUE(cancelled) << "the unit never reached " << cancelOnNote;
         return texts;
+    }
+
+    // One press of Start through the window, boxes answered with OK.
+    std::vector<std::string> RunThroughWindow(const Sim& sim, const std::string& cancelOnNote)
+    {
+        app.Click(1000);
+        return FollowRun(IDOK, nullptr, &sim, cancelOnNote);
     }
 
     App app;
@@ -264,7 +244,7 @@ TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
 
     sim.Stop();
     EXPECT_TRUE(qvtest::ReadFileBytes(sim.ImagePath()) ==
-                std::string(reinterpret_cast<const char*>(FirmwareImage), kFirmwareImageBytes))
+                qvtest::BuiltInImage())
         << "the unit's flash holds the image byte for byte";
 
     // Second run on the same port (the list is never refreshed), the marker
@@ -311,7 +291,7 @@ TEST_F(Gui, FaultMatrixCellsThroughTheWindow)
         {"identification", "silence"}, {"alignment", "unplugged"},      {"load middle", "cancel"},
         {"middle chunk", "burst"},     {"checksum", "refused checksum"}, {"between blocks", "cancel"},
     };
-    const std::string image(reinterpret_cast<const char*>(FirmwareImage), kFirmwareImageBytes);
+    const std::string image = qvtest::BuiltInImage();
     Sim sim(3);
     ASSERT_TRUE(sim.Start("--mode writing"));
     ASSERT_TRUE(app.Launch(Exe()));
@@ -330,9 +310,9 @@ TEST_F(Gui, FaultMatrixCellsThroughTheWindow)
         sim.Stop();
         std::vector<std::string> expected;
         if (cell->identification)
-            expected.push_back(qvtest::kMatrixConnectText);
+            expected.push_back(qvtest::kConnectText);
         if (!cell->identification || cell->outcome != Outcome::NotDetected)
-            expected.push_back(qvtest::kMatrixWritingModeText);
+            expected.push_back(qvtest::kWritingModeText);
         for (const auto& s : qvtest::OutcomeTexts(cell->outcome))
             expected.push_back(s);
         if (cell->systemText == qvtest::SystemText::Always)

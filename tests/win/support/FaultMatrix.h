@@ -52,8 +52,5 @@ const char* OutcomeName(Outcome outcome);
 // The matrix as a table: each cell's result, "n/a" where no cell applies.
 std::string MatrixTable(const std::map<std::string, std::string>& resultByCellName);
 
-// Texts of the run shared by the matrix tests.
-extern const char kMatrixConnectText[];
-extern const char kMatrixWritingModeText[];
 
 }  // namespace qvtest

@@ -1,6 +1,7 @@
 #include "support/Harness.h"
 
 #include "gui/Driver.h"
+#include "payload/Payload.h"
 #include "serial/SerialLink.h"
 #include "update/Registry.h"
 
@@ -355,6 +356,16 @@ void BoxWatcher::Run()
         for (int i = 0; i < 5000 && ::IsWindow(f.found) && ::IsWindowVisible(f.found); ++i)
             ::Sleep(1);
     }
+}
+
+std::string BuiltInImage()
+{
+    return std::string(reinterpret_cast<const char*>(FirmwareImage), kFirmwareImageBytes);
+}
+
+std::string BuiltInProgram()
+{
+    return std::string(reinterpret_cast<const char*>(WriteControlProgram), kWriteControlProgramBytes);
 }
 
 // ---------------------------------------------------------------------------

@@ -32,6 +32,10 @@ int TestComNumber();
 std::string TestTmpDir();  // Unix path
 
 std::string ReadFileBytes(const std::string& unixPath);
+
+// The payloads built into the program, as strings.
+std::string BuiltInImage();
+std::string BuiltInProgram();
 bool FileExists(const std::string& unixPath);
 
 // ---------------------------------------------------------------------------
