@@ -1,0 +1,333 @@
+// The update engine (update/) on the fake port and the virtual clock: the
+// reply handling of identification, the handshake, the program load's direct
+// reads and the block transfer, with the device's side scripted.
+#include "payload/Payload.h"
+#include "support/Fixture.h"
+
+#include <algorithm>
+#include <memory>
+
+using namespace qvnative;
+
+namespace
+{
+const char kNotDetected[] = "Could not detect the QV-6100.";
+
+using Replies = std::vector<fake::Reply>;
+
+// Answers the identification query with the given replies.
+void AnswerIdentify(const Replies& replies)
+{
+    fake::SetResponder([replies](const fake::Bytes&, std::size_t index) { return index == 0 ? replies : Replies(); });
+}
+
+// The unit in writing mode as the transfer meets it, written from the
+// device's side: it stores each chunk where its block says, checks the block
+// checksum, and answers 3 ms after each write.
+class FlashUnit
+{
+public:
+    explicit FlashUnit(int rejectBlock = -1) : m_rejectBlock(rejectBlock) {}
+
+    Replies Receive(const fake::Bytes& w)
+    {
+        switch (m_state)
+        {
+        case State::Command:
+            Expect(w == Bytes({0x57, 0x00}));
+            m_state = State::Address;
+            return Answer(0x06);
+        case State::Address:
+            Expect(w.size() == 4);
+            m_address = BigEndian(w);
+            m_state = State::Size;
+            return {};
+        case State::Size:
+            Expect(w.size() == 4);
+            m_remaining = BigEndian(w);
+            m_sum = 0;
+            m_state = State::Ready;
+            return Answer(0x11);
+        case State::Ready:
+        case State::ChunkEnd:
+            Expect(w == Bytes({0x11}));
+            m_state = m_remaining > 0 ? State::Chunk : State::Checksum;
+            return {};
+        case State::Chunk:
+            Expect(w.size() == 128 && m_address + w.size() <= flash.size());
+            for (std::uint8_t b : w)
+            {
+                if (m_address < flash.size())
+                    flash[m_address++] = b;
+                m_sum = static_cast<std::uint8_t>(m_sum + b);
+            }
+            m_remaining -= static_cast<std::uint32_t>(w.size());
+            m_state = State::ChunkEnd;
+            return Answer(0x11);
+        case State::Checksum:
+        {
+            Expect(w.size() == 1);
+            const bool good = w[0] == static_cast<std::uint8_t>(~m_sum) && blocks != m_rejectBlock;
+            ++blocks;
+            m_state = State::Command;
+            return Answer(good ? 0x06 : 0x15);
+        }
+        }
+        return {};
+    }
+
+    fake::Bytes flash = fake::Bytes(kFirmwareImageBytes, 0xFF);
+    int blocks = 0;
+    bool confused = false;  // a write the unit did not expect
+
+private:
+    enum class State
+    {
+        Command,
+        Address,
+        Size,
+        Ready,
+        Chunk,
+        ChunkEnd,
+        Checksum,
+    };
+
+    static std::uint32_t BigEndian(const fake::Bytes& b)
+    {
+        return static_cast<std::uint32_t>(b[0]) << 24 | static_cast<std::uint32_t>(b[1]) << 16 |
+               static_cast<std::uint32_t>(b[2]) << 8 | b[3];
+    }
+    static Replies Answer(std::uint8_t b) { return Replies{{3, Bytes({b})}}; }
+    void Expect(bool ok) { confused = confused || !ok; }
+
+    int m_rejectBlock;
+    State m_state = State::Command;
+    std::uint32_t m_address = 0;
+    std::uint32_t m_remaining = 0;
+    std::uint8_t m_sum = 0;
+};
+
+class IdentifyTest : public LinkTest
+{
+protected:
+    void ExpectNotDetectedAt(std::int64_t timeMs)
+    {
+        EXPECT_GE(fake::NowMs(), timeMs);
+        EXPECT_LE(fake::NowMs(), timeMs + kTimeoutMarginMs);
+        ASSERT_EQ(1u, fake::TheScreen().messages.size());
+        EXPECT_EQ(kNotDetected, fake::TheScreen().messages[0].text);
+    }
+};
+
+class WritingTest : public LinkTest
+{
+};
+}  // namespace
+
+// ---- Identification ----------------------------------------------------------------
+
+TEST_F(IdentifyTest, ReplySplitAcrossBatchesIsRecognised)
+{
+    AnswerIdentify({{5, Text("TY2")}, {40, Text("10;")}});
+    EXPECT_EQ(1, dlg->DetectDevice());
+    EXPECT_EQ(Text(";;;TY;"), fake::Written());
+    EXPECT_TRUE(fake::TheScreen().messages.empty());
+}
+
+TEST_F(IdentifyTest, ReplyOneByteAtATimeIsRecognised)
+{
+    const std::string reply = "TY210;";
+    Replies replies;
+    for (std::size_t i = 0; i < reply.size(); ++i)
+        replies.push_back({static_cast<std::int64_t>(5 + 20 * i), Text(reply.substr(i, 1))});
+    AnswerIdentify(replies);
+    EXPECT_EQ(1, dlg->DetectDevice());
+    EXPECT_TRUE(fake::TheScreen().messages.empty());
+}
+
+TEST_F(IdentifyTest, RepliesArrivingTogetherAreJudgedOneByOne)
+{
+    AnswerIdentify({{5, Text("X;;TY210;")}});
+    EXPECT_EQ(1, dlg->DetectDevice());
+}
+
+TEST_F(IdentifyTest, BusyUnitGetsTheFullTimeAgain)
+{
+    // The answer comes 330 ms after the query: later than one time-out, in
+    // time after the "?;" at 150 ms.
+    AnswerIdentify({{150, Text("?;")}, {330, Text("TY210;")}});
+    EXPECT_EQ(1, dlg->DetectDevice());
+    EXPECT_GE(fake::NowMs(), 330);
+}
+
+TEST_F(IdentifyTest, BusyThenSilentEndsAtTheRenewedTimeOut)
+{
+    AnswerIdentify({{150, Text("?;")}});
+    EXPECT_EQ(0, dlg->DetectDevice());
+    ExpectNotDetectedAt(350);
+}
+
+TEST_F(IdentifyTest, SilenceEndsAtTheTimeOut)
+{
+    EXPECT_EQ(0, dlg->DetectDevice());
+    ExpectNotDetectedAt(200);
+}
+
+TEST_F(IdentifyTest, OtherModelIsNotAccepted)
+{
+    AnswerIdentify({{5, Text("TY211;")}});
+    EXPECT_EQ(0, dlg->DetectDevice());
+    ASSERT_EQ(1u, fake::TheScreen().messages.size());
+    EXPECT_EQ(kNotDetected, fake::TheScreen().messages[0].text);
+    EXPECT_FALSE(fake::Timer(TIMEOUT_TIMER_ID).armed);
+}
+
+TEST_F(IdentifyTest, UnpluggedCableShowsOnlyTheSystemText)
+{
+    fake::UnplugAtWrite(0);
+    EXPECT_EQ(0, dlg->DetectDevice());
+    ASSERT_EQ(1u, fake::TheScreen().messages.size());
+    EXPECT_EQ("Not ready.", fake::TheScreen().messages[0].text);
+    EXPECT_EQ("QV-6100 Update", fake::TheScreen().messages[0].caption);
+}
+
+// ---- Bit-rate handshake ------------------------------------------------------------
+
+TEST_F(WritingTest, HandshakeAnsweredOnTheThirdBurst)
+{
+    auto bursts = std::make_shared<int>(0);
+    fake::SetResponder([bursts](const fake::Bytes& w, std::size_t) {
+        if (w == fake::Bytes(10, 0x00))
+            return ++*bursts >= 3 ? Replies{{4, Bytes({0x00})}} : Replies();
+        if (w == Bytes({0x55}))
+            return Replies{{4, Bytes({0xAA})}};
+        return Replies();
+    });
+    EXPECT_EQ(1, dlg->SyncBitRate());
+    fake::Bytes expected(30, 0x00);
+    expected.push_back(0x55);
+    EXPECT_EQ(expected, fake::Written());
+}
+
+TEST_F(WritingTest, HandshakeRefusesTwoBytesForOne)
+{
+    fake::SetResponder([](const fake::Bytes&, std::size_t) { return Replies{{4, Bytes({0x00, 0x00})}}; });
+    EXPECT_EQ(0, dlg->SyncBitRate());
+    EXPECT_EQ(fake::Bytes(10, 0x00), fake::Written());
+}
+
+TEST_F(WritingTest, HandshakeWithoutConfirmationEndsAtTheTimeOut)
+{
+    fake::SetResponder([](const fake::Bytes& w, std::size_t) {
+        return w.size() == 10 ? Replies{{4, Bytes({0x00})}} : Replies();
+    });
+    EXPECT_EQ(0, dlg->SyncBitRate());
+    EXPECT_LE(fake::NowMs(), 4 + 200 + kTimeoutMarginMs);
+}
+
+// ---- Write control program ----------------------------------------------------------
+
+namespace
+{
+// Echoes every program byte; with the last one comes `done` (0xAA: old
+// firmware deleted). `first` replaces the echo of the first byte.
+void EchoProgram(fake::Bytes first = fake::Bytes(), std::size_t echoes = kWriteControlProgramBytes,
+                 std::uint8_t done = 0xAA)
+{
+    fake::SetResponder([first, echoes, done](const fake::Bytes& w, std::size_t index) {
+        if (index >= echoes)
+            return Replies();
+        if (index == 0 && !first.empty())
+            return Replies{{2, first}};
+        fake::Bytes reply = w;
+        if (index + 1 == static_cast<std::size_t>(kWriteControlProgramBytes))
+            reply.push_back(done);
+        return Replies{{2, reply}};
+    });
+}
+}  // namespace
+
+TEST_F(WritingTest, EchoedProgramLoads)
+{
+    EchoProgram();
+    EXPECT_EQ(1, dlg->LoadWriteControlProgram());
+    EXPECT_EQ(fake::Bytes(WriteControlProgram, WriteControlProgram + kWriteControlProgramBytes), fake::Written());
+    EXPECT_EQ(1, g_rxRun.load()) << "the receive thread is running again for the transfer";
+    ASSERT_FALSE(fake::TheScreen().positions.empty());
+    EXPECT_EQ(100, fake::TheScreen().positions.back());
+    EXPECT_EQ("Deleting the Old Firmware Program...", fake::TheScreen().labels.back().first);
+    EXPECT_TRUE(fake::TheScreen().messages.empty());
+}
+
+TEST_F(WritingTest, DirectReadTakesAtMost256Bytes)
+{
+    // 600 bytes answer the first program byte: the direct read takes them
+    // 256 at a time, into its 256-byte buffer.
+    EchoProgram(Numbered(600, 7));
+    EXPECT_EQ(1, dlg->LoadWriteControlProgram());
+    EXPECT_EQ(static_cast<DWORD>(kReplyBufferBytes), fake::LargestDirectRead());
+}
+
+TEST_F(WritingTest, LoadNeedsTheErasedByte)
+{
+    EchoProgram(fake::Bytes(), kWriteControlProgramBytes, 0x55);
+    EXPECT_EQ(0, dlg->LoadWriteControlProgram());
+    EXPECT_EQ(static_cast<std::size_t>(kWriteControlProgramBytes), fake::WriteCalls());
+}
+
+TEST_F(WritingTest, MissingEchoEndsTheLoad)
+{
+    EchoProgram(fake::Bytes(), 10);
+    EXPECT_EQ(0, dlg->LoadWriteControlProgram());
+    EXPECT_EQ(11u, fake::WriteCalls());
+    EXPECT_LE(fake::NowMs(), 10 * 3 + 1000 + kTimeoutMarginMs);
+}
+
+TEST_F(WritingTest, UnpluggedDuringTheLoadShowsTheSystemText)
+{
+    EchoProgram();
+    fake::UnplugAtWrite(100);
+    EXPECT_EQ(0, dlg->LoadWriteControlProgram());
+    ASSERT_EQ(1u, fake::TheScreen().messages.size());
+    EXPECT_EQ("Not ready.", fake::TheScreen().messages[0].text);
+    EXPECT_EQ(101u, fake::WriteCalls());
+}
+
+// ---- Block transfer ----------------------------------------------------------------
+
+TEST_F(WritingTest, TransferPutsEveryChunkInPlaceOnce)
+{
+    auto unit = std::make_shared<FlashUnit>();
+    fake::SetResponder([unit](const fake::Bytes& w, std::size_t) { return unit->Receive(w); });
+    EXPECT_EQ(1, dlg->TransferFirmware(FirmwareImage));
+    EXPECT_FALSE(unit->confused);
+    EXPECT_EQ(12, unit->blocks);
+    EXPECT_TRUE(unit->flash == fake::Bytes(FirmwareImage, FirmwareImage + kFirmwareImageBytes));
+    const std::vector<int>& positions = fake::TheScreen().positions;
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    ASSERT_FALSE(positions.empty());
+    EXPECT_LE(positions.back(), 100);
+    EXPECT_EQ("100%", fake::TheScreen().labels.back().second);
+}
+
+TEST_F(WritingTest, RejectedChecksumEndsTheTransfer)
+{
+    auto unit = std::make_shared<FlashUnit>(0);
+    fake::SetResponder([unit](const fake::Bytes& w, std::size_t) { return unit->Receive(w); });
+    EXPECT_EQ(0, dlg->TransferFirmware(FirmwareImage));
+    EXPECT_FALSE(unit->confused);
+    EXPECT_EQ(1, unit->blocks);
+    // Command, address, size, ready, 32 chunks with their handshakes, checksum.
+    EXPECT_EQ(4u + 2 * 32 + 1, fake::WriteCalls());
+}
+
+TEST_F(WritingTest, UnpluggedDuringTheTransferShowsTheSystemText)
+{
+    auto unit = std::make_shared<FlashUnit>();
+    fake::SetResponder([unit](const fake::Bytes& w, std::size_t) { return unit->Receive(w); });
+    fake::UnplugAtWrite(5);
+    EXPECT_EQ(0, dlg->TransferFirmware(FirmwareImage));
+    ASSERT_EQ(1u, fake::TheScreen().messages.size());
+    EXPECT_EQ("Not ready.", fake::TheScreen().messages[0].text);
+    EXPECT_EQ(6u, fake::WriteCalls());
+}

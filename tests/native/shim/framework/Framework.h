@@ -1,0 +1,115 @@
+// Native stand-in for framework/Framework.h: just the window, dialog and
+// thread members the serial link and the update engine use. It sits before
+// the source root on the include path, so ui/UpdateDlg.h picks it up; the
+// dialog's definitions live in support/Dialog.cpp, the rest in
+// support/Fake.cpp.
+#pragma once
+
+#define QV_NATIVE_FRAMEWORK 1
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+class CWnd
+{
+public:
+    CWnd() = default;
+    explicit CWnd(HWND hWnd) : m_hWnd(hWnd) {}
+    virtual ~CWnd() = default;
+
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+    {
+        return ::SendMessageA(m_hWnd, message, wParam, lParam);
+    }
+    UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse) { return ::SetTimer(m_hWnd, nIDEvent, nElapse, nullptr); }
+    BOOL KillTimer(UINT_PTR nIDEvent) { return ::KillTimer(m_hWnd, nIDEvent); }
+
+    // Returns TRUE when a handler took the message.
+    virtual BOOL OnWndMsg(UINT, WPARAM, LPARAM, LRESULT*) { return FALSE; }
+
+    HWND m_hWnd = nullptr;
+};
+
+#define DECLARE_MESSAGE_MAP() \
+public:                       \
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                            \
+    BOOL theClass::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) \
+    {                                                                                     \
+        typedef baseClass TheBaseClass;
+
+#define END_MESSAGE_MAP()                                            \
+    return TheBaseClass::OnWndMsg(message, wParam, lParam, pResult); \
+    }
+
+#define AFX_MSG_ENTRY(test, call) \
+    if (test)                     \
+    {                             \
+        call;                     \
+        if (pResult)              \
+            *pResult = 0;         \
+        return TRUE;              \
+    }
+
+#define ON_WM_TIMER() AFX_MSG_ENTRY(message == WM_TIMER, OnTimer(static_cast<UINT_PTR>(wParam)))
+#define ON_BN_CLICKED(id, memberFxn) \
+    AFX_MSG_ENTRY(message == WM_COMMAND && LOWORD(wParam) == (id) && HIWORD(wParam) == BN_CLICKED, (this->*(memberFxn))())
+
+class CDataExchange
+{
+public:
+    CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate) : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd) {}
+    BOOL m_bSaveAndValidate;
+    CWnd* m_pDlgWnd;
+};
+
+class CDialog : public CWnd
+{
+public:
+    explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
+    ~CDialog() override;
+
+    // The child control with the given identifier (each is a fake window).
+    CWnd* GetDlgItem(int nID);
+    BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
+    BOOL IsDialogMessage(LPMSG lpMsg) { return ::IsDialogMessageA(m_hWnd, lpMsg); }
+
+    virtual BOOL OnInitDialog() { return TRUE; }
+    virtual void OnOK() {}
+    virtual void OnCancel() {}
+
+protected:
+    virtual void DoDataExchange(CDataExchange*) {}
+    void OnTimer(UINT_PTR) {}
+
+    UINT m_nIDTemplate;
+    CWnd* m_pParentWnd;
+
+private:
+    std::map<int, CWnd> m_controls;
+};
+
+typedef UINT(__cdecl* AFX_THREADPROC)(LPVOID);
+
+class CWinThread
+{
+public:
+    CWinThread() = default;
+    ~CWinThread();
+    CWinThread(const CWinThread&) = delete;
+    CWinThread& operator=(const CWinThread&) = delete;
+
+    HANDLE m_hThread = nullptr;
+    UINT m_nThreadID = 0;
+};
+
+// Starts pfnThreadProc(pParam) on a thread of its own; the caller waits for
+// m_hThread and deletes the object.
+CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int nPriority = THREAD_PRIORITY_NORMAL,
+                           UINT nStackSize = 0, DWORD dwCreateFlags = 0);

@@ -1,0 +1,857 @@
+// The fake Win32 of Fake.h, and the stand-in framework's out-of-line members.
+#include "support/Fake.h"
+
+#include "framework/Framework.h"
+#include "ui/resource.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace
+{
+const char kDevicePrefix[] = "\\\\.\\";
+// A virtual-clock loop that polls this often without ever sleeping would
+// never see time pass: that is a wait that never ends.
+const std::uint64_t kPollsWithoutSleepLimit = 1000000;
+
+struct Batch
+{
+    std::int64_t at;
+    std::uint64_t seq;
+    fake::Bytes bytes;
+};
+
+struct TimerEntry
+{
+    UINT period;
+    std::int64_t due;
+};
+
+struct Click
+{
+    std::int64_t at;
+    int id;
+};
+
+struct ThreadObject
+{
+    std::thread thread;
+    bool finished = false;  // guarded by World::batonLock
+};
+
+char g_portTag;  // the open port's handle points here
+
+struct World
+{
+    std::mutex lock;  // guards everything up to the baton
+    fake::ClockMode mode = fake::ClockMode::Virtual;
+    std::int64_t virtualNow = 0;
+    std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
+
+    std::set<std::string> ports;
+    std::string selected;
+    bool open = false;
+    bool unplugged = false;
+    DCB dcb = {};
+    std::deque<std::uint8_t> queue;
+    std::vector<Batch> pending;  // sorted by (at, seq)
+    std::uint64_t nextSeq = 0;
+    fake::Responder responder;
+    std::size_t unplugAt = std::numeric_limits<std::size_t>::max();
+    DWORD readLimit = 0;
+    fake::Bytes written;
+    std::size_t writeCalls = 0;
+    fake::Bytes handedOut;
+    DWORD largestThreadRead = 0;
+    DWORD largestDirectRead = 0;
+
+    std::map<UINT_PTR, TimerEntry> timers;
+    std::map<UINT_PTR, fake::TimerState> timerStates;
+    std::vector<Click> clicks;
+    std::uint64_t pollsWithoutSleep = 0;
+
+    std::map<HWND, CWnd*> windows;
+    std::map<HWND, int> controls;  // control window -> its identifier
+    HWND dialog = nullptr;         // the latest dialog, target of clicks
+    std::uintptr_t nextHwnd = 0x100;
+
+    std::function<void()> sleepHook;  // UI thread only
+    fake::Screen screen;
+
+    std::set<ThreadObject*> threads;  // live thread objects (UI thread only)
+    ThreadObject* receiver = nullptr;  // the thread that runs in lock-step (UI thread only)
+
+    // Virtual clock: exactly one of the UI thread and the receive thread runs.
+    std::mutex batonLock;
+    std::condition_variable batonChanged;
+    bool receiverHolds = false;  // guarded by batonLock
+    bool receiverParked = false;  // guarded by batonLock: waiting in ClearCommError
+};
+
+World& W()
+{
+    static World world;
+    return world;
+}
+
+thread_local bool t_isReceiver = false;
+thread_local bool t_polledSinceRead = false;
+thread_local DWORD t_lastError = 0;
+
+std::int64_t NowLocked(const World& w)
+{
+    if (w.mode == fake::ClockMode::Virtual)
+        return w.virtualNow;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - w.realStart)
+        .count();
+}
+
+void ScheduleLocked(World& w, std::int64_t at, const fake::Bytes& bytes)
+{
+    Batch batch{at, w.nextSeq++, bytes};
+    auto pos = std::upper_bound(w.pending.begin(), w.pending.end(), batch, [](const Batch& a, const Batch& b) {
+        return a.at != b.at ? a.at < b.at : a.seq < b.seq;
+    });
+    w.pending.insert(pos, std::move(batch));
+}
+
+// Moves every batch whose time has come into the driver's queue.
+void ArriveLocked(World& w)
+{
+    const std::int64_t now = NowLocked(w);
+    std::size_t n = 0;
+    while (n < w.pending.size() && w.pending[n].at <= now)
+    {
+        w.queue.insert(w.queue.end(), w.pending[n].bytes.begin(), w.pending[n].bytes.end());
+        ++n;
+    }
+    w.pending.erase(w.pending.begin(), w.pending.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+bool PortHandleLocked(const World& w, HANDLE h)
+{
+    return w.open && h == static_cast<HANDLE>(&g_portTag);
+}
+
+[[noreturn]] void Fail(const char* what)
+{
+    std::fprintf(stderr, "fake Win32: %s\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
+
+// UI thread: lets the receive thread run until it has nothing to do.
+void HandBaton()
+{
+    World& w = W();
+    std::unique_lock<std::mutex> l(w.batonLock);
+    w.receiverHolds = true;
+    w.batonChanged.notify_all();
+    w.batonChanged.wait(l, [&w] { return !w.receiverHolds; });
+}
+
+// Receive thread: gives the UI thread back its turn and waits for the next.
+void ReceiverYield()
+{
+    World& w = W();
+    std::unique_lock<std::mutex> l(w.batonLock);
+    w.receiverParked = true;
+    w.receiverHolds = false;
+    w.batonChanged.notify_all();
+    w.batonChanged.wait(l, [&w] { return w.receiverHolds; });
+    w.receiverParked = false;
+}
+
+// UI thread, virtual clock: one turn for the receive thread, unless it is
+// parked with nothing queued, when its turn would change nothing.
+void RunReceiver()
+{
+    World& w = W();
+    if (!w.receiver)
+        return;
+    bool idle;
+    {
+        std::lock_guard<std::mutex> g(w.lock);
+        ArriveLocked(w);
+        idle = w.queue.empty() || w.unplugged;
+    }
+    {
+        std::lock_guard<std::mutex> g(w.batonLock);
+        if (w.receiver->finished || (idle && w.receiverParked))
+            return;
+    }
+    HandBaton();
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The test's side
+
+namespace fake
+{
+void Reset(ClockMode mode)
+{
+    World& w = W();
+    if (!w.threads.empty())
+        Fail("Reset with a thread still running");
+    std::lock_guard<std::mutex> g(w.lock);
+    w.mode = mode;
+    w.virtualNow = 0;
+    w.realStart = std::chrono::steady_clock::now();
+    w.ports.clear();
+    w.selected.clear();
+    w.open = false;
+    w.unplugged = false;
+    w.dcb = DCB{};
+    w.queue.clear();
+    w.pending.clear();
+    w.nextSeq = 0;
+    w.responder = nullptr;
+    w.unplugAt = std::numeric_limits<std::size_t>::max();
+    w.readLimit = 0;
+    w.written.clear();
+    w.writeCalls = 0;
+    w.handedOut.clear();
+    w.largestThreadRead = 0;
+    w.largestDirectRead = 0;
+    w.timers.clear();
+    w.timerStates.clear();
+    w.clicks.clear();
+    w.pollsWithoutSleep = 0;
+    w.sleepHook = nullptr;
+    w.screen = Screen();
+    Marker() = 0;
+}
+
+std::int64_t NowMs()
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    return NowLocked(W());
+}
+
+void AddPort(const std::string& name)
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    W().ports.insert(name);
+}
+
+void SelectPort(const std::string& name)
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    W().selected = name;
+}
+
+bool PortOpen()
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    return W().open;
+}
+
+void DeliverAt(std::int64_t atMs, const Bytes& bytes)
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    ScheduleLocked(W(), atMs, bytes);
+}
+
+void Deliver(const Bytes& bytes)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    ArriveLocked(w);
+    w.queue.insert(w.queue.end(), bytes.begin(), bytes.end());
+}
+
+void SetResponder(Responder responder)
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    W().responder = std::move(responder);
+}
+
+void UnplugAtWrite(std::size_t writeIndex)
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    W().unplugAt = writeIndex;
+}
+
+void LimitReads(DWORD maxBytes)
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    W().readLimit = maxBytes;
+}
+
+std::size_t QueuedBytes()
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    ArriveLocked(w);
+    return w.queue.size();
+}
+
+Bytes Written()
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    return W().written;
+}
+
+std::size_t WriteCalls()
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    return W().writeCalls;
+}
+
+Bytes HandedOut()
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    return W().handedOut;
+}
+
+std::size_t HandedOutCount()
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    return W().handedOut.size();
+}
+
+DWORD LargestThreadRead()
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    return W().largestThreadRead;
+}
+
+DWORD LargestDirectRead()
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    return W().largestDirectRead;
+}
+
+void ClickAt(std::int64_t atMs, int controlId)
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    W().clicks.push_back(Click{atMs, controlId});
+}
+
+TimerState Timer(UINT_PTR id)
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    auto it = W().timerStates.find(id);
+    return it == W().timerStates.end() ? TimerState() : it->second;
+}
+
+void SetSleepHook(std::function<void()> hook)
+{
+    W().sleepHook = std::move(hook);
+}
+
+Screen& TheScreen()
+{
+    return W().screen;
+}
+
+HWND NewWindow(CWnd* window)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    HWND h = reinterpret_cast<HWND>(w.nextHwnd++);
+    w.windows[h] = window;
+    return h;
+}
+
+void ForgetWindow(HWND hWnd)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    w.windows.erase(hWnd);
+    w.controls.erase(hWnd);
+    if (w.dialog == hWnd)
+        w.dialog = nullptr;
+}
+}  // namespace fake
+
+// ---------------------------------------------------------------------------
+// Files and the port
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    const std::size_t prefix = sizeof kDevicePrefix - 1;
+    const std::string path = lpFileName ? lpFileName : "";
+    if (path.compare(0, prefix, kDevicePrefix) != 0 || w.ports.count(path.substr(prefix)) == 0)
+    {
+        t_lastError = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (w.open)
+    {
+        t_lastError = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    w.open = true;
+    w.dcb = DCB{};
+    w.dcb.BaudRate = 1200;
+    w.dcb.ByteSize = 7;
+    return static_cast<HANDLE>(&g_portTag);
+}
+
+BOOL CloseHandle(HANDLE hObject)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    if (!PortHandleLocked(w, hObject))
+    {
+        t_lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    // Closing the port discards what the driver held.
+    w.open = false;
+    w.queue.clear();
+    return TRUE;
+}
+
+BOOL GetCommState(HANDLE hFile, DCB* lpDCB)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    if (!PortHandleLocked(w, hFile) || !lpDCB)
+    {
+        t_lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    const DWORD length = lpDCB->DCBlength;
+    *lpDCB = w.dcb;
+    lpDCB->DCBlength = length;
+    return TRUE;
+}
+
+BOOL SetCommState(HANDLE hFile, DCB* lpDCB)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    if (!PortHandleLocked(w, hFile) || !lpDCB || lpDCB->DCBlength != sizeof(DCB))
+    {
+        t_lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    w.dcb = *lpDCB;
+    return TRUE;
+}
+
+BOOL SetCommMask(HANDLE hFile, DWORD)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    return PortHandleLocked(w, hFile) ? TRUE : FALSE;
+}
+
+BOOL SetupComm(HANDLE hFile, DWORD, DWORD)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    return PortHandleLocked(w, hFile) ? TRUE : FALSE;
+}
+
+BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, COMSTAT* lpStat)
+{
+    World& w = W();
+    // In lock-step, a second poll with no read in between means the receive
+    // thread has nothing to do: its turn ends here.
+    if (t_isReceiver && w.mode == fake::ClockMode::Virtual)
+    {
+        if (t_polledSinceRead)
+            ReceiverYield();
+        t_polledSinceRead = true;
+    }
+    bool empty;
+    {
+        std::lock_guard<std::mutex> g(w.lock);
+        ArriveLocked(w);
+        if (!PortHandleLocked(w, hFile))
+        {
+            t_lastError = ERROR_INVALID_HANDLE;
+            return FALSE;
+        }
+        if (w.unplugged)
+        {
+            t_lastError = ERROR_NOT_READY;
+            return FALSE;
+        }
+        if (lpErrors)
+            *lpErrors = 0;
+        if (lpStat)
+        {
+            *lpStat = COMSTAT{};
+            lpStat->cbInQue = static_cast<DWORD>(w.queue.size());
+        }
+        empty = w.queue.empty();
+    }
+    // A driver call takes time; a real-clock poller spinning on an empty
+    // queue would otherwise starve the threads that feed and drain it.
+    if (empty && w.mode == fake::ClockMode::Real)
+        std::this_thread::yield();
+    return TRUE;
+}
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead, LPOVERLAPPED)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = 0;
+    ArriveLocked(w);
+    if (!PortHandleLocked(w, hFile))
+    {
+        t_lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (w.unplugged)
+    {
+        t_lastError = ERROR_NOT_READY;
+        return FALSE;
+    }
+    DWORD& largest = t_isReceiver ? w.largestThreadRead : w.largestDirectRead;
+    largest = std::max(largest, nNumberOfBytesToRead);
+
+    std::size_t take = std::min<std::size_t>(nNumberOfBytesToRead, w.queue.size());
+    if (w.readLimit != 0)
+        take = std::min<std::size_t>(take, w.readLimit);
+    auto* out = static_cast<std::uint8_t*>(lpBuffer);
+    for (std::size_t i = 0; i < take; ++i)
+    {
+        out[i] = w.queue.front();
+        w.handedOut.push_back(w.queue.front());
+        w.queue.pop_front();
+    }
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = static_cast<DWORD>(take);
+    if (t_isReceiver && take > 0)
+        t_polledSinceRead = false;
+    return TRUE;
+}
+
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    if (lpNumberOfBytesWritten)
+        *lpNumberOfBytesWritten = 0;
+    if (!PortHandleLocked(w, hFile))
+    {
+        t_lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    const std::size_t index = w.writeCalls++;
+    if (index >= w.unplugAt)
+        w.unplugged = true;
+    if (w.unplugged)
+    {
+        t_lastError = ERROR_NOT_READY;
+        return FALSE;
+    }
+    const auto* in = static_cast<const std::uint8_t*>(lpBuffer);
+    const fake::Bytes bytes(in, in + nNumberOfBytesToWrite);
+    w.written.insert(w.written.end(), bytes.begin(), bytes.end());
+    if (w.responder)
+    {
+        const std::int64_t now = NowLocked(w);
+        for (const fake::Reply& reply : w.responder(bytes, index))
+            ScheduleLocked(w, now + reply.delayMs, reply.bytes);
+    }
+    if (lpNumberOfBytesWritten)
+        *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+    return TRUE;
+}
+
+DWORD GetLastError()
+{
+    return t_lastError;
+}
+
+void SetLastError(DWORD dwErrCode)
+{
+    t_lastError = dwErrCode;
+}
+
+DWORD FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer, DWORD nSize, void*)
+{
+    const std::string text =
+        dwMessageId == ERROR_NOT_READY ? std::string("Not ready.") : "Error " + std::to_string(dwMessageId) + ".";
+    if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER)
+    {
+        auto* p = static_cast<char*>(std::malloc(text.size() + 1));
+        if (!p)
+            return 0;
+        std::memcpy(p, text.c_str(), text.size() + 1);
+        *reinterpret_cast<LPSTR*>(lpBuffer) = p;
+        return static_cast<DWORD>(text.size());
+    }
+    if (!lpBuffer || nSize <= text.size())
+        return 0;
+    std::memcpy(lpBuffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+}
+
+HLOCAL LocalFree(HLOCAL hMem)
+{
+    std::free(hMem);
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Messages and timers
+
+BOOL PeekMessageA(LPMSG lpMsg, HWND, UINT, UINT, UINT wRemoveMsg)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    if (w.mode == fake::ClockMode::Virtual && ++w.pollsWithoutSleep > kPollsWithoutSleepLimit)
+        Fail("a loop polls messages without ever sleeping: its wait never ends");
+    const std::int64_t now = NowLocked(w);
+    const bool remove = (wRemoveMsg & PM_REMOVE) != 0;
+
+    // Posted input comes before timer messages, as on Windows.
+    for (auto it = w.clicks.begin(); it != w.clicks.end(); ++it)
+    {
+        if (it->at > now || !w.dialog)
+            continue;
+        *lpMsg = MSG{};
+        lpMsg->hwnd = w.dialog;
+        lpMsg->message = WM_COMMAND;
+        lpMsg->wParam = MAKEWPARAM(it->id, BN_CLICKED);
+        if (remove)
+            w.clicks.erase(it);
+        return TRUE;
+    }
+    for (auto& [id, timer] : w.timers)
+    {
+        if (timer.due > now)
+            continue;
+        *lpMsg = MSG{};
+        lpMsg->hwnd = w.dialog;
+        lpMsg->message = WM_TIMER;
+        lpMsg->wParam = id;
+        if (remove)
+            timer.due = now + timer.period;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL TranslateMessage(const MSG*)
+{
+    return FALSE;
+}
+
+LRESULT DispatchMessageA(const MSG* lpMsg)
+{
+    CWnd* target = nullptr;
+    {
+        World& w = W();
+        std::lock_guard<std::mutex> g(w.lock);
+        auto it = w.windows.find(lpMsg->hwnd);
+        if (it != w.windows.end())
+            target = it->second;
+    }
+    LRESULT result = 0;
+    if (target)
+        target->OnWndMsg(lpMsg->message, lpMsg->wParam, lpMsg->lParam, &result);
+    return result;
+}
+
+BOOL IsDialogMessageA(HWND, LPMSG)
+{
+    return FALSE;  // no keyboard navigation on the fake desktop
+}
+
+LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    auto control = w.controls.find(hWnd);
+    if (control == w.controls.end() || control->second != IDC_PORT)
+        return 0;
+    // The port list holds the selected name only.
+    const std::string& name = w.selected;
+    switch (Msg)
+    {
+    case CB_GETCURSEL:
+        return name.empty() ? CB_ERR : 0;
+    case CB_GETLBTEXTLEN:
+        return wParam == 0 && !name.empty() ? static_cast<LRESULT>(name.size()) : CB_ERR;
+    case CB_GETLBTEXT:
+        if (wParam != 0 || name.empty())
+            return CB_ERR;
+        std::memcpy(reinterpret_cast<char*>(lParam), name.c_str(), name.size() + 1);
+        return static_cast<LRESULT>(name.size());
+    default:
+        return 0;
+    }
+}
+
+UINT_PTR SetTimer(HWND, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    const std::int64_t now = NowLocked(w);
+    const UINT period = std::max<UINT>(uElapse, USER_TIMER_MINIMUM);
+    w.timers[nIDEvent] = TimerEntry{period, now + period};
+    fake::TimerState& state = w.timerStates[nIDEvent];
+    state.armed = true;
+    state.lastSetMs = now;
+    state.periodMs = period;
+    ++state.sets;
+    return nIDEvent;
+}
+
+BOOL KillTimer(HWND, UINT_PTR uIDEvent)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    w.timerStates[uIDEvent].armed = false;
+    return w.timers.erase(uIDEvent) ? TRUE : FALSE;
+}
+
+// ---------------------------------------------------------------------------
+// Time and threads
+
+void Sleep(DWORD dwMilliseconds)
+{
+    World& w = W();
+    if (w.mode == fake::ClockMode::Real)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+        return;
+    }
+    if (t_isReceiver)
+        Fail("the receive thread sleeps: the lock-step clock has no turn for that");
+    {
+        std::lock_guard<std::mutex> g(w.lock);
+        w.virtualNow += dwMilliseconds;
+        w.pollsWithoutSleep = 0;
+    }
+    RunReceiver();
+    if (w.sleepHook)
+        w.sleepHook();
+}
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD)
+{
+    World& w = W();
+    auto* thread = static_cast<ThreadObject*>(hHandle);
+    if (!w.threads.count(thread))
+    {
+        t_lastError = ERROR_INVALID_HANDLE;
+        return WAIT_FAILED;
+    }
+    if (w.mode == fake::ClockMode::Virtual && thread == w.receiver)
+    {
+        for (;;)
+        {
+            {
+                std::lock_guard<std::mutex> g(w.batonLock);
+                if (thread->finished)
+                    break;
+            }
+            HandBaton();
+        }
+        w.receiver = nullptr;
+    }
+    if (thread->thread.joinable())
+        thread->thread.join();
+    return WAIT_OBJECT_0;
+}
+
+CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int, UINT, DWORD)
+{
+    World& w = W();
+    auto* object = new ThreadObject;
+    w.threads.insert(object);
+    if (w.mode == fake::ClockMode::Virtual)
+    {
+        if (w.receiver)
+            Fail("a second thread in lock-step");
+        w.receiver = object;
+        object->thread = std::thread([pfnThreadProc, pParam, object] {
+            World& world = W();
+            t_isReceiver = true;
+            {
+                std::unique_lock<std::mutex> l(world.batonLock);
+                world.batonChanged.wait(l, [&world] { return world.receiverHolds; });
+            }
+            pfnThreadProc(pParam);
+            std::lock_guard<std::mutex> g(world.batonLock);
+            object->finished = true;
+            world.receiverHolds = false;
+            world.batonChanged.notify_all();
+        });
+    }
+    else
+    {
+        object->thread = std::thread([pfnThreadProc, pParam] {
+            t_isReceiver = true;
+            pfnThreadProc(pParam);
+        });
+    }
+    auto* result = new CWinThread;
+    result->m_hThread = static_cast<HANDLE>(object);
+    return result;
+}
+
+CWinThread::~CWinThread()
+{
+    World& w = W();
+    auto* thread = static_cast<ThreadObject*>(m_hThread);
+    if (!thread || !w.threads.count(thread))
+        return;
+    if (thread->thread.joinable())
+        WaitForSingleObject(m_hThread, INFINITE);
+    w.threads.erase(thread);
+    delete thread;
+}
+
+// ---------------------------------------------------------------------------
+// The stand-in framework's dialog
+
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd)
+{
+    m_hWnd = fake::NewWindow(this);
+    std::lock_guard<std::mutex> g(W().lock);
+    W().dialog = m_hWnd;
+}
+
+CDialog::~CDialog()
+{
+    for (auto& control : m_controls)
+        fake::ForgetWindow(control.second.m_hWnd);
+    fake::ForgetWindow(m_hWnd);
+}
+
+CWnd* CDialog::GetDlgItem(int nID)
+{
+    auto it = m_controls.find(nID);
+    if (it == m_controls.end())
+    {
+        it = m_controls.emplace(std::piecewise_construct, std::forward_as_tuple(nID), std::forward_as_tuple()).first;
+        it->second.m_hWnd = fake::NewWindow(&it->second);
+        std::lock_guard<std::mutex> g(W().lock);
+        W().controls[it->second.m_hWnd] = nID;
+    }
+    return &it->second;
+}
+
+BOOL CDialog::UpdateData(BOOL bSaveAndValidate)
+{
+    CDataExchange dx(this, bSaveAndValidate);
+    DoDataExchange(&dx);
+    return TRUE;
+}

@@ -1,0 +1,117 @@
+// The world the serial link and the engine see when built natively: one fake
+// COM port with the device's side scripted by the test, a clock, window timers
+// and a message queue, and the dialog's screen as recorded by the test double
+// of CUpdateDlg (Dialog.cpp).
+//
+// Two clocks. Virtual: Sleep(n) moves the clock n ms at once, and the receive
+// thread runs only while the UI thread sleeps or waits for it, in lock-step,
+// so every run of a test is the same run. Real: a steady clock, real sleeps,
+// threads at full speed (for ThreadSanitizer).
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+class CWnd;
+
+namespace fake
+{
+using Bytes = std::vector<std::uint8_t>;
+
+enum class ClockMode
+{
+    Virtual,
+    Real,
+};
+
+// A fresh world: no ports, nothing queued or scheduled, no timers, an empty
+// screen, the clock at 0. No receive thread may be running.
+void Reset(ClockMode mode);
+std::int64_t NowMs();
+
+// ---- The port ----------------------------------------------------------------
+void AddPort(const std::string& name);     // a port CreateFileA can open ("COM3")
+void SelectPort(const std::string& name);  // the dialog's port list selection; "" for none
+bool PortOpen();
+
+// The device sends bytes at a time of the clock (at once if it has passed).
+void DeliverAt(std::int64_t atMs, const Bytes& bytes);
+void Deliver(const Bytes& bytes);
+
+// The device's answers to what the PC writes: called for every successful
+// WriteFile with the bytes and the write's index (0 for the first), it returns
+// what to send and how long after the write. It runs under the port's lock and
+// must not call back into the port.
+struct Reply
+{
+    std::int64_t delayMs;
+    Bytes bytes;
+};
+using Responder = std::function<std::vector<Reply>(const Bytes& written, std::size_t writeIndex)>;
+void SetResponder(Responder responder);
+
+// From the write with this index on, the cable is out: WriteFile and
+// ClearCommError fail with ERROR_NOT_READY, whose system text is "Not ready.".
+void UnplugAtWrite(std::size_t writeIndex);
+// At most this many bytes per ReadFile (0: all that is asked for and queued).
+void LimitReads(DWORD maxBytes);
+
+std::size_t QueuedBytes();  // in the driver's queue now
+Bytes Written();            // every byte the PC wrote, in order
+std::size_t WriteCalls();   // successful and failed
+Bytes HandedOut();          // every byte ReadFile gave the PC, in order
+std::size_t HandedOutCount();
+DWORD LargestThreadRead();  // largest ReadFile request from the receive thread
+DWORD LargestDirectRead();  // largest ReadFile request from any other thread
+
+// ---- Timers and messages --------------------------------------------------------
+// A click on a dialog button that the message pump delivers from this time on.
+void ClickAt(std::int64_t atMs, int controlId);
+
+struct TimerState
+{
+    bool armed = false;
+    std::int64_t lastSetMs = 0;  // clock at the last SetTimer
+    UINT periodMs = 0;           // its period, after Windows' minimum of 10 ms
+    std::size_t sets = 0;        // SetTimer calls since Reset
+};
+TimerState Timer(UINT_PTR id);
+
+// Called after every Sleep of the virtual clock; set it on the UI thread.
+void SetSleepHook(std::function<void()> hook);
+
+// ---- The screen (recorded by the CUpdateDlg test double) ---------------------------
+struct Message
+{
+    std::string text;
+    std::string caption;
+    UINT type;
+};
+
+struct Screen
+{
+    bool rangeSet = false;
+    std::vector<int> positions;                               // every SetProgressPos
+    std::vector<std::pair<std::string, std::string>> labels;  // status and percent at every push
+    bool caution = false;
+    std::vector<Message> messages;
+    int answer = IDOK;  // what every message box returns
+};
+Screen& TheScreen();
+
+// Windows of the fake desktop, for message dispatch.
+HWND NewWindow(CWnd* window);
+void ForgetWindow(HWND hWnd);
+}  // namespace fake
+
+namespace fake
+{
+// The registry's detection marker (update/Registry.h): 0 when absent.
+DWORD& Marker();
+}  // namespace fake
