@@ -47,7 +47,7 @@ struct Click
 struct ThreadObject
 {
     std::thread thread;
-    bool finished = false;  // guarded by World::batonLock
+    std::atomic<bool> finished{false};
 };
 
 char g_portTag;  // the open port's handle points here
@@ -92,11 +92,12 @@ struct World
     std::set<ThreadObject*> threads;  // live thread objects (UI thread only)
     ThreadObject* receiver = nullptr;  // the thread that runs in lock-step (UI thread only)
 
-    // Virtual clock: exactly one of the UI thread and the receive thread runs.
+    // Virtual clock: exactly one of the UI thread and the receive thread runs;
+    // receiverHolds says which, and changes under batonLock.
     std::mutex batonLock;
     std::condition_variable batonChanged;
-    bool receiverHolds = false;  // guarded by batonLock
-    bool receiverParked = false;  // guarded by batonLock: waiting in ClearCommError
+    std::atomic<bool> receiverHolds{false};
+    std::atomic<bool> receiverParked{false};  // waiting in ClearCommError
 };
 
 World& W()
@@ -151,25 +152,45 @@ bool PortHandleLocked(const World& w, HANDLE h)
     std::abort();
 }
 
+// Waits until `ready` holds. A turn usually comes back within microseconds:
+// yielding a while first saves the two sleeps and wake-ups of a handover.
+template <class Ready>
+void AwaitTurn(World& w, Ready ready)
+{
+    for (int i = 0; i < 200; ++i)
+    {
+        if (ready())
+            return;
+        std::this_thread::yield();
+    }
+    std::unique_lock<std::mutex> l(w.batonLock);
+    w.batonChanged.wait(l, ready);
+}
+
+void GiveTurn(World& w, bool toReceiver)
+{
+    {
+        std::lock_guard<std::mutex> g(w.batonLock);
+        w.receiverHolds = toReceiver;
+    }
+    w.batonChanged.notify_all();
+}
+
 // UI thread: lets the receive thread run until it has nothing to do.
 void HandBaton()
 {
     World& w = W();
-    std::unique_lock<std::mutex> l(w.batonLock);
-    w.receiverHolds = true;
-    w.batonChanged.notify_all();
-    w.batonChanged.wait(l, [&w] { return !w.receiverHolds; });
+    GiveTurn(w, true);
+    AwaitTurn(w, [&w] { return !w.receiverHolds; });
 }
 
 // Receive thread: gives the UI thread back its turn and waits for the next.
 void ReceiverYield()
 {
     World& w = W();
-    std::unique_lock<std::mutex> l(w.batonLock);
     w.receiverParked = true;
-    w.receiverHolds = false;
-    w.batonChanged.notify_all();
-    w.batonChanged.wait(l, [&w] { return w.receiverHolds; });
+    GiveTurn(w, false);
+    AwaitTurn(w, [&w] { return w.receiverHolds.load(); });
     w.receiverParked = false;
 }
 
@@ -186,11 +207,8 @@ void RunReceiver()
         ArriveLocked(w);
         idle = w.queue.empty() || w.unplugged;
     }
-    {
-        std::lock_guard<std::mutex> g(w.batonLock);
-        if (w.receiver->finished || (idle && w.receiverParked))
-            return;
-    }
+    if (w.receiver->finished || (idle && w.receiverParked))
+        return;
     HandBaton();
 }
 }  // namespace
@@ -755,15 +773,8 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD)
     }
     if (w.mode == fake::ClockMode::Virtual && thread == w.receiver)
     {
-        for (;;)
-        {
-            {
-                std::lock_guard<std::mutex> g(w.batonLock);
-                if (thread->finished)
-                    break;
-            }
+        while (!thread->finished)
             HandBaton();
-        }
         w.receiver = nullptr;
     }
     if (thread->thread.joinable())
@@ -784,15 +795,10 @@ CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int, UIN
         object->thread = std::thread([pfnThreadProc, pParam, object] {
             World& world = W();
             t_isReceiver = true;
-            {
-                std::unique_lock<std::mutex> l(world.batonLock);
-                world.batonChanged.wait(l, [&world] { return world.receiverHolds; });
-            }
+            AwaitTurn(world, [&world] { return world.receiverHolds.load(); });
             pfnThreadProc(pParam);
-            std::lock_guard<std::mutex> g(world.batonLock);
             object->finished = true;
-            world.receiverHolds = false;
-            world.batonChanged.notify_all();
+            GiveTurn(world, false);
         });
     }
     else
