@@ -10,6 +10,10 @@ namespace
 const BYTE kIdentifyCommand[] = {';', ';', ';', 'T', 'Y', ';'};
 const UINT kReplyTimeoutMs = 200;
 const int kAcceptIndex = 4;  // the fifth character of "TY...;" must be '0'
+// A busy unit gets the full time again after each "?;", but only so often: a
+// unit that never stops answering "?;" must not hold the run for ever (the
+// identification does not look at Cancel).
+const int kMaxBusyRestarts = 10;
 }  // namespace
 
 int CUpdateDlg::DetectDevice()
@@ -19,6 +23,7 @@ int CUpdateDlg::DetectDevice()
     BYTE reply[kReplyBufferBytes];
     BYTE piece[kReplyBufferBytes];
     int replyLength = 0;
+    int busyRestarts = 0;
     std::memset(reply, 0, sizeof reply);
 
     if (!WritePort(kIdentifyCommand, sizeof kIdentifyCommand))
@@ -49,8 +54,11 @@ int CUpdateDlg::DetectDevice()
                     return 0;
                 }
                 // "?;": the unit is busy; give it the full time again.
-                if (reply[0] == '?' && reply[1] == ';')
+                if (reply[0] == '?' && reply[1] == ';' && busyRestarts < kMaxBusyRestarts)
+                {
+                    ++busyRestarts;
                     ArmTimeout(kReplyTimeoutMs);
+                }
                 std::memset(reply, 0, sizeof reply);
                 replyLength = 0;
             }

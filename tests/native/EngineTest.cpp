@@ -167,6 +167,19 @@ TEST_F(IdentifyTest, BusyThenSilentEndsAtTheRenewedTimeOut)
     ExpectNotDetectedAt(350);
 }
 
+TEST_F(IdentifyTest, EndlesslyBusyUnitIsGivenUpOnAfterTenRenewals)
+{
+    // "?;" every 100 ms for a minute: the time-out is renewed ten times (the
+    // last at 1000 ms), then it runs out.
+    Replies replies;
+    for (std::int64_t at = 100; at <= 60000; at += 100)
+        replies.push_back({at, Text("?;")});
+    AnswerIdentify(replies);
+    EXPECT_EQ(0, dlg->DetectDevice());
+    ExpectNotDetectedAt(1200);
+    EXPECT_EQ(11u, fake::Timer(TIMEOUT_TIMER_ID).sets);
+}
+
 TEST_F(IdentifyTest, SilenceEndsAtTheTimeOut)
 {
     EXPECT_EQ(0, dlg->DetectDevice());

@@ -38,6 +38,8 @@ const std::int64_t kMostDelayMs = 4095;
 // Waits an operation arms whatever the device does, at most: the transfer's
 // command, header and checksum of 12 blocks, and one per chunk.
 const std::size_t kMostWaits = 12 * 3 + kFirmwareImageBytes / 128;
+// The identification's first wait and the renewals a busy unit may have.
+const std::size_t kMostIdentifyWaits = 1 + 10;
 const char* const kOpNames[kOpCount] = {"DetectDevice",   "SyncBitRate",  "LoadWriteControlProgram",
                                         "TransferFirmware", "WaitForBytes", "ring loop"};
 
@@ -363,6 +365,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (op != kRingLoop)
     {
         Check(timer.sets <= kMostWaits + script->bytes, "too many waits for what the device sent");
+        Check(op != kDetect || timer.sets <= kMostIdentifyWaits, "the identification waits without bound");
         Check(fake::NowMs() <= static_cast<std::int64_t>(timer.sets) * (kLongestTimeoutMs + kMarginMs),
               "the operation outlived its waits");
     }
