@@ -145,6 +145,23 @@ bool PortHandleLocked(const World& w, HANDLE h)
     return w.open && h == static_cast<HANDLE>(&g_portTag);
 }
 
+// The checks every transfer call makes first, failing as a driver would: a
+// handle that is not the open port, or a pulled cable.
+bool PortUsableLocked(const World& w, HANDLE h)
+{
+    if (!PortHandleLocked(w, h))
+    {
+        t_lastError = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    if (w.unplugged)
+    {
+        t_lastError = ERROR_NOT_READY;
+        return false;
+    }
+    return true;
+}
+
 [[noreturn]] void Fail(const char* what)
 {
     std::fprintf(stderr, "fake Win32: %s\n", what);
@@ -493,16 +510,8 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, COMSTAT* lpStat)
     {
         std::lock_guard<std::mutex> g(w.lock);
         ArriveLocked(w);
-        if (!PortHandleLocked(w, hFile))
-        {
-            t_lastError = ERROR_INVALID_HANDLE;
+        if (!PortUsableLocked(w, hFile))
             return FALSE;
-        }
-        if (w.unplugged)
-        {
-            t_lastError = ERROR_NOT_READY;
-            return FALSE;
-        }
         if (lpErrors)
             *lpErrors = 0;
         if (lpStat)
@@ -526,16 +535,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     if (lpNumberOfBytesRead)
         *lpNumberOfBytesRead = 0;
     ArriveLocked(w);
-    if (!PortHandleLocked(w, hFile))
-    {
-        t_lastError = ERROR_INVALID_HANDLE;
+    if (!PortUsableLocked(w, hFile))
         return FALSE;
-    }
-    if (w.unplugged)
-    {
-        t_lastError = ERROR_NOT_READY;
-        return FALSE;
-    }
     DWORD& largest = t_isReceiver ? w.largestThreadRead : w.largestDirectRead;
     largest = std::max(largest, nNumberOfBytesToRead);
 
