@@ -149,7 +149,7 @@ TEST_F(Gui, KeysSystemMenuAboutAndHelp)
     EXPECT_TRUE(box.hasCancel);
     app.Answer(box, IDCANCEL);
     ASSERT_NE(nullptr, app.WaitIdleDialog(10000));
-    EXPECT_EQ("", sim.Log().FromPc()) << "declined: nothing sent";
+    EXPECT_EQ("", sim.Log().fromPc()) << "declined: nothing sent";
 
     ::PostMessageA(app.Dialog(), WM_SYSCOMMAND, 0x0010, 0);
     HWND about = app.WaitWindow("About Corvane QV-6100 Update", 10000);
