@@ -180,7 +180,7 @@ int main(int argc, char** argv)
 
     // Roughly 272 000 bytes cross the line: let the simulator live well past that.
     const int wireEstimateSec = static_cast<int>(2720000LL / baud);
-    // A few thousand answers, each held that long.
+    // About 3 500 answers, each held that long.
     const int latencySec = simLatencyMs * 5;
     std::string simOptions = "--mode writing --baud " + std::to_string(baud);
     if (simLatencyMs)
@@ -208,13 +208,7 @@ int main(int argc, char** argv)
         dlg.m_bTimeout = 0;
         dlg.Create();
         dlg.ShowWindow(SW_SHOW);
-        HWND list = ::GetDlgItem(dlg.m_hWnd, IDC_PORT);
-        const std::string port = sim.PortName();
-        LRESULT i = ::SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                   reinterpret_cast<LPARAM>(port.c_str()));
-        if (i == CB_ERR)
-            i = ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port.c_str()));
-        ::SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+        SelectOrAdd(::GetDlgItem(dlg.m_hWnd, IDC_PORT), sim.PortName());
 
         std::printf("Updating through the engine (the full run takes about %d s of line time)...\n",
                     wireEstimateSec);

@@ -230,12 +230,7 @@ void ExpectIdleAfterRun(const TestDialog& t)
 
 void TestDialog::SelectPort(const std::string& name)
 {
-    HWND list = ::GetDlgItem(dlg.m_hWnd, IDC_PORT);
-    LRESULT i = ::SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                               reinterpret_cast<LPARAM>(name.c_str()));
-    if (i == CB_ERR)
-        i = ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-    ::SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+    SelectOrAdd(::GetDlgItem(dlg.m_hWnd, IDC_PORT), name);
 }
 
 std::string TestDialog::LabelText(int id) const
@@ -257,49 +252,35 @@ bool TestDialog::CautionVisible() const
 
 void TestDialog::ClickCancelAfter(int delayMs)
 {
-    if (m_clicker.joinable())
-        m_clicker.join();
-    HWND hDlg = dlg.m_hWnd;
-    m_clicker = std::thread([hDlg, delayMs] {
-        ::Sleep(static_cast<DWORD>(delayMs));
-        ::PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_RUN, BN_CLICKED),
-                       reinterpret_cast<LPARAM>(::GetDlgItem(hDlg, IDC_CANCEL_RUN)));
-    });
+    const int64_t at = NowUs() + delayMs * 1000LL;
+    ClickCancelOnce([at] { return NowUs() >= at; });
 }
 
 void TestDialog::ClickCancelWhenStatus(const std::string& status)
 {
-    if (m_clicker.joinable())
-        m_clicker.join();
-    HWND hDlg = dlg.m_hWnd;
-    m_clicker = std::thread([hDlg, status] {
-        const int64_t deadline = NowUs() + 120000000;
-        HWND label = ::GetDlgItem(hDlg, IDC_STATUS);
+    HWND label = ::GetDlgItem(dlg.m_hWnd, IDC_STATUS);
+    ClickCancelOnce([label, status] {
+        // WM_GETTEXT without waiting on the busy UI thread.
         char text[256];
-        while (NowUs() < deadline)
-        {
-            // WM_GETTEXT without waiting on the busy UI thread.
-            DWORD_PTR n = 0;
-            if (::SendMessageTimeoutA(label, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                                      SMTO_NORMAL, 100, &n) &&
-                status == text)
-                break;
-            ::Sleep(5);
-        }
-        ::PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_RUN, BN_CLICKED),
-                       reinterpret_cast<LPARAM>(::GetDlgItem(hDlg, IDC_CANCEL_RUN)));
+        DWORD_PTR n = 0;
+        return ::SendMessageTimeoutA(label, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                                     100, &n) &&
+               status == text;
     });
 }
 
 void TestDialog::ClickCancelWhenLogged(const std::string& logPath, const std::string& note)
 {
+    ClickCancelOnce([log = LogTail(logPath), note]() mutable { return log.Seen(note); });
+}
+
+void TestDialog::ClickCancelOnce(std::function<bool()> ready)
+{
     if (m_clicker.joinable())
         m_clicker.join();
     HWND hDlg = dlg.m_hWnd;
-    m_clicker = std::thread([hDlg, logPath, note] {
-        const int64_t deadline = NowUs() + 120000000;
-        LogTail log(logPath);
-        while (NowUs() < deadline && !log.Seen(note))
+    m_clicker = std::thread([hDlg, ready] {
+        for (const int64_t deadline = NowUs() + 120000000; NowUs() < deadline && !ready();)
             ::Sleep(2);
         ::PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_RUN, BN_CLICKED),
                        reinterpret_cast<LPARAM>(::GetDlgItem(hDlg, IDC_CANCEL_RUN)));

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,6 +92,9 @@ public:
     void Pump(int ms);
 
 private:
+    // Posts a click on Cancel, from another thread, once `ready` holds (or
+    // after two minutes).
+    void ClickCancelOnce(std::function<bool()> ready);
     static LRESULT CALLBACK CautionProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     std::thread m_clicker;

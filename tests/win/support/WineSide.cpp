@@ -293,6 +293,15 @@ void AnswerBox(HWND box, int button)
         ::Sleep(1);
 }
 
+void SelectOrAdd(HWND combo, const std::string& text)
+{
+    LRESULT i = ::SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                               reinterpret_cast<LPARAM>(text.c_str()));
+    if (i == CB_ERR)
+        i = ::SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    ::SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+}
+
 BoxWatcher::BoxWatcher(int pollMs) : m_pollMs(pollMs), m_thread([this] { Run(); }) {}
 
 BoxWatcher::~BoxWatcher()

@@ -128,6 +128,8 @@ HWND FindMessageBox(DWORD pid, HWND exclude = nullptr);
 Box ReadBox(HWND box);
 // Presses one of the box's buttons and waits up to 5 s for the box to go.
 void AnswerBox(HWND box, int button);
+// Selects `text` in a combo box of this process, adding it if missing.
+void SelectOrAdd(HWND combo, const std::string& text);
 
 // Reads and answers the message boxes of this process from a thread of its
 // own, polling every `pollMs`.
