@@ -5,38 +5,41 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <io.h>
-#include <sstream>
 
 namespace qvbench
 {
 
-int64_t NowUs()
+bool ParseOptions(int argc, char** argv, std::initializer_list<Option> options, const char* usage)
 {
-    LARGE_INTEGER f, c;
-    ::QueryPerformanceFrequency(&f);
-    ::QueryPerformanceCounter(&c);
-    return static_cast<int64_t>(static_cast<double>(c.QuadPart) * 1e6 / static_cast<double>(f.QuadPart));
-}
-
-std::string Env(const char* name, const std::string& fallback)
-{
-    char buf[1024];
-    const DWORD n = ::GetEnvironmentVariableA(name, buf, sizeof buf);
-    if (n == 0 || n >= sizeof buf)
-        return fallback;
-    return std::string(buf, n);
-}
-
-std::string WinPath(const std::string& path)
-{
-    if (path.empty() || path[0] != '/')
-        return path;
-    std::string p = "Z:" + path;
-    std::replace(p.begin(), p.end(), '/', '\\');
-    return p;
+    int i = 1;
+    for (; i + 1 < argc; i += 2)
+    {
+        const Option* o = nullptr;
+        for (const Option& candidate : options)
+            if (std::strcmp(argv[i], candidate.name) == 0)
+                o = &candidate;
+        if (!o)
+            break;
+        const char* value = argv[i + 1];
+        if (!o->number)
+        {
+            *o->text = value;
+            continue;
+        }
+        char* end = nullptr;
+        const long v = std::strtol(value, &end, 10);
+        if (end == value || *end != '\0' || v < o->low || v > o->high)
+            break;
+        *o->number = static_cast<int>(v);
+    }
+    if (i >= argc)
+        return true;
+    std::fprintf(stderr, "%s", usage);
+    return false;
 }
 
 std::string BenchDir()
@@ -47,123 +50,14 @@ std::string BenchDir()
         const std::string build = Env("QV_BUILD_DIR");
         dir = build.empty() ? "/tmp/qv-bench" : build + "/bench";
     }
-    ::CreateDirectoryA(WinPath(dir).c_str(), nullptr);
+    MakeDir(dir);
     return dir;
-}
-
-std::string ReadFileBytes(const std::string& path)
-{
-    std::ifstream in(WinPath(path), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-bool FileExists(const std::string& path)
-{
-    return ::GetFileAttributesA(WinPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void BinaryStdout()
 {
     ::_setmode(::_fileno(stdout), _O_BINARY);
     ::_setmode(::_fileno(stderr), _O_BINARY);
-}
-
-// ---------------------------------------------------------------------------
-
-Sim::Sim(int com, const std::string& dir) : m_com(com), m_dir(dir)
-{
-    ::CreateDirectoryA(WinPath(m_dir).c_str(), nullptr);
-}
-
-Sim::~Sim()
-{
-    Stop();
-}
-
-bool Sim::Start(const std::string& options, int lifetimeSec, std::string& error)
-{
-    Stop();
-    const std::string exe = Env("QV_SIM", QV_BENCH_DEFAULT_SIM);
-    const std::string prefix = Env("WINEPREFIX");
-    if (prefix.empty())
-    {
-        error = "WINEPREFIX is not set (run through bench/run.sh or scripts/wine-run.sh)";
-        return false;
-    }
-    const std::string ready = m_dir + "/ready";
-    const std::string stop = m_dir + "/stop";
-    for (const std::string& f : {ready, stop, LogPath(), ImagePath(), ProgramPath()})
-        ::DeleteFileA(WinPath(f).c_str());
-
-    // Through a shell that detaches the simulator's output from ours.
-    const std::string cmd = "/bin/sh -c \"exec " + exe + " --prefix " + prefix + " --com " + std::to_string(m_com) +
-                            " --log " + LogPath() + " --ready " + ready + " --stop-file " + stop + " --image-out " +
-                            ImagePath() + " --program-out " + ProgramPath() + " --lifetime " +
-                            std::to_string(lifetimeSec) + " " + options + " </dev/null >" + m_dir +
-                            "/sim.out 2>&1\"";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    {
-        error = "cannot start the simulator (error " + std::to_string(::GetLastError()) + "): " + cmd;
-        return false;
-    }
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    m_running = true;
-    const int64_t deadline = NowUs() + 10000000;
-    while (NowUs() < deadline)
-    {
-        if (FileExists(ready))
-            return true;
-        ::Sleep(5);
-    }
-    error = "the simulator did not publish " + PortName() + " within 10 s (see " + m_dir + "/sim.out)";
-    Stop();
-    return false;
-}
-
-bool Sim::LogEndsStopped() const
-{
-    HANDLE h = ::CreateFileA(WinPath(LogPath()).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    char tail[256] = {};
-    LARGE_INTEGER size = {};
-    ::GetFileSizeEx(h, &size);
-    LARGE_INTEGER at;
-    at.QuadPart = size.QuadPart > 255 ? size.QuadPart - 255 : 0;
-    ::SetFilePointerEx(h, at, nullptr, FILE_BEGIN);
-    DWORD got = 0;
-    ::ReadFile(h, tail, sizeof tail - 1, &got, nullptr);
-    ::CloseHandle(h);
-    return std::string(tail, got).find("# stopped") != std::string::npos;
-}
-
-bool Sim::Stop()
-{
-    if (!m_running)
-        return true;
-    m_running = false;
-    HANDLE h = ::CreateFileA(WinPath(m_dir + "/stop").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h != INVALID_HANDLE_VALUE)
-        ::CloseHandle(h);
-    // Wine gives no waitable handle for a Unix process: its last log line
-    // says it is done.
-    const int64_t deadline = NowUs() + 10000000;
-    while (NowUs() < deadline)
-    {
-        if (LogEndsStopped())
-            return true;
-        ::Sleep(10);
-    }
-    return false;
 }
 
 // ---------------------------------------------------------------------------

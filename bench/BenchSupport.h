@@ -1,67 +1,41 @@
-// Shared by the benchmark programs: the clock, paths between Unix and Wine,
-// the simulated unit as a process, process figures, statistics and a tiny
-// JSON writer.
+// Shared by the benchmark programs: their options, their folder, process
+// figures, statistics and a tiny JSON writer. The clock, paths, files and the
+// simulated unit come from the Wine-side support library.
 #pragma once
+
+#include "support/WineSide.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace qvbench
 {
+using namespace qvwine;
 
-// Microseconds of QueryPerformanceCounter. Under Wine it counts
-// CLOCK_MONOTONIC_RAW, the clock the simulator stamps its wire log with.
-int64_t NowUs();
-
-std::string Env(const char* name, const std::string& fallback = std::string());
-
-// A Unix path as Wine's Z: drive sees it; Windows paths pass unchanged.
-std::string WinPath(const std::string& path);
+// One command-line option taking a value: a whole number within
+// [low, high] when `number` is set, else any text.
+struct Option
+{
+    const char* name;
+    int* number;
+    int low, high;
+    std::string* text;
+};
+// False, with `usage` printed, on anything but these options.
+bool ParseOptions(int argc, char** argv, std::initializer_list<Option> options, const char* usage);
 
 // Folder for the benchmark's files (Unix path): QV_BENCH_DIR, else
 // $QV_BUILD_DIR/bench; created if missing.
 std::string BenchDir();
 
-std::string ReadFileBytes(const std::string& path);
-bool FileExists(const std::string& path);
-
 // Console output without "\r\n" translation (the output reaches a Unix
 // terminal or pipe).
 void BinaryStdout();
-
-// ---------------------------------------------------------------------------
-// The simulated QV-6100 (a native Linux program started through /bin/sh).
-
-class Sim
-{
-public:
-    Sim(int com, const std::string& dir);
-    ~Sim();
-    Sim(const Sim&) = delete;
-    Sim& operator=(const Sim&) = delete;
-
-    // Returns once the port is published; on failure `error` says why.
-    bool Start(const std::string& options, int lifetimeSec, std::string& error);
-    // Asks it to stop and waits for its "# stopped" note (its files are then
-    // complete). False if it did not stop within 10 s.
-    bool Stop();
-
-    std::string LogPath() const { return m_dir + "/wire.log"; }
-    std::string ImagePath() const { return m_dir + "/image.bin"; }
-    std::string ProgramPath() const { return m_dir + "/program.bin"; }
-    std::string PortName() const { return "COM" + std::to_string(m_com); }
-
-private:
-    bool LogEndsStopped() const;
-
-    int m_com;
-    std::string m_dir;
-    bool m_running = false;
-};
 
 // ---------------------------------------------------------------------------
 // This process

@@ -4,7 +4,7 @@
 // the line, the updater's answer latency from the simulator's wire log, CPU
 // time and peak memory. A measurement, not a test: it judges nothing but
 // whether the unit ended up holding the built-in image.
-//   qv_bench [--baud N] [--com N] [--json FILE]
+//   qv_bench [--baud N] [--com N] [--latency MS] [--json FILE]
 #include "BenchSupport.h"
 
 #include "framework/Framework.h"
@@ -14,12 +14,7 @@
 
 #include "update/TimerResolution.h"
 
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <sstream>
-#include <thread>
 
 using namespace qvbench;
 
@@ -35,116 +30,6 @@ const PortNameTable PortNames;
 
 namespace
 {
-struct Options
-{
-    int baud = 9600;
-    int com = 19;
-    std::string json;
-};
-
-bool ParseInt(const char* text, int low, int high, int& out)
-{
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || v < low || v > high)
-        return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
-bool ParseOptions(int argc, char** argv, Options& o)
-{
-    for (int i = 1; i < argc; ++i)
-    {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (a == "--baud" && hasValue && ParseInt(argv[++i], 50, 10000000, o.baud))
-            continue;
-        if (a == "--com" && hasValue && ParseInt(argv[++i], 1, 256, o.com))
-            continue;
-        if (a == "--json" && hasValue)
-        {
-            o.json = argv[++i];
-            continue;
-        }
-        std::fprintf(stderr,
-                     "Usage: qv_bench [--baud N] [--com N] [--json FILE]\n"
-                     "  --baud N   line rate the simulator models, 50..10000000 (default 9600)\n"
-                     "  --com N    COM number the simulator publishes (default 19)\n"
-                     "  --json     where the JSON results go (default <bench dir>/update-<baud>.json)\n");
-        return false;
-    }
-    return true;
-}
-
-// Answers (OK) any message box this process shows, so that a failing run
-// ends instead of waiting for a user; the texts go into the report. Polls
-// slowly: it should cost the measured run next to nothing.
-class BoxAnswerer
-{
-public:
-    BoxAnswerer() : m_thread([this] { Run(); }) {}
-    ~BoxAnswerer()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    BoxAnswerer(const BoxAnswerer&) = delete;
-    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
-
-    std::vector<std::string> Texts() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_texts;
-    }
-
-private:
-    static BOOL CALLBACK FindBox(HWND hWnd, LPARAM lParam)
-    {
-        DWORD pid = 0;
-        ::GetWindowThreadProcessId(hWnd, &pid);
-        char cls[32] = {};
-        ::GetClassNameA(hWnd, cls, sizeof cls);
-        // A message box: a dialog holding the static text control 0xFFFF.
-        if (pid == ::GetCurrentProcessId() && ::IsWindowVisible(hWnd) && std::strcmp(cls, "#32770") == 0 &&
-            ::GetDlgItem(hWnd, 0xFFFF))
-        {
-            *reinterpret_cast<HWND*>(lParam) = hWnd;
-            return FALSE;
-        }
-        return TRUE;
-    }
-
-    void Run()
-    {
-        while (!m_stop)
-        {
-            HWND box = nullptr;
-            ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&box));
-            if (!box)
-            {
-                ::Sleep(100);
-                continue;
-            }
-            char text[2048] = {};
-            ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_texts.push_back(text);
-            }
-            ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                           reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
-            for (int i = 0; i < 500 && ::IsWindow(box) && ::IsWindowVisible(box); ++i)
-                ::Sleep(10);
-        }
-    }
-
-    std::atomic<bool> m_stop{false};
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_texts;
-    std::thread m_thread;  // last: starts once the rest is built
-};
-
 struct Phase
 {
     explicit Phase(const char* n) : name(n) {}
@@ -211,7 +96,7 @@ Run UpdateOnce(CUpdateDlg& dlg)
 // the unit sent to its read of the first byte of the answer. The pty hands
 // a written byte to the PC at once, so this is the updater's own reaction
 // time plus the simulator's scheduling.
-void AnalyseWire(const std::string& log, Run& run)
+void AnalyseWire(const qvsim::WireLogReader& log, Run& run)
 {
     auto phaseAt = [&run](int64_t t) -> Phase* {
         for (Phase& p : run.phases)
@@ -219,29 +104,22 @@ void AnalyseWire(const std::string& log, Run& run)
                 return &p;
         return nullptr;
     };
-    std::istringstream in(log);
-    std::string line;
     int64_t lastTxUs = -1;
     bool afterTx = false;
-    while (std::getline(in, line))
+    for (const qvsim::WireEntry& e : log.entries)
     {
-        if (line.empty() || line[0] == '#')
+        if (e.kind != "rx" && e.kind != "tx")
             continue;
-        char* rest = nullptr;
-        const int64_t t = std::strtoll(line.c_str(), &rest, 10);
-        while (*rest == ' ')
-            ++rest;
-        const bool rx = std::strncmp(rest, "rx", 2) == 0;
-        const long long bytes = static_cast<long long>((std::strlen(rest) - 2) / 3);  // " xx" per byte
-        Phase* p = phaseAt(t);
-        if (rx)
+        const long long bytes = static_cast<long long>(e.bytes.size());
+        Phase* p = phaseAt(e.tUs);
+        if (e.kind == "rx")
         {
             run.fromPc += bytes;
             if (p)
                 p->fromPc += bytes;
             if (afterTx)
             {
-                const double ms = static_cast<double>(t - lastTxUs) / 1000.0;
+                const double ms = static_cast<double>(e.tUs - lastTxUs) / 1000.0;
                 run.latencyMs.push_back(ms);
                 if (p)
                     p->latencyMs.push_back(ms);
@@ -253,7 +131,7 @@ void AnalyseWire(const std::string& log, Run& run)
             run.toPc += bytes;
             if (p)
                 p->toPc += bytes;
-            lastTxUs = t;
+            lastTxUs = e.tUs;
             afterTx = true;
         }
     }
@@ -281,20 +159,39 @@ int main(int argc, char** argv)
 {
     BinaryStdout();
     theBenchApp.InitApplication(::GetModuleHandleA(nullptr));
-    Options opt;
-    if (!ParseOptions(argc, argv, opt))
+    int baud = 9600, com = 19, simLatencyMs = 0;
+    std::string json;
+    if (!ParseOptions(argc, argv,
+                      {{"--baud", &baud, 50, 10000000, nullptr},
+                       {"--com", &com, 1, 256, nullptr},
+                       {"--latency", &simLatencyMs, 0, 1000, nullptr},
+                       {"--json", nullptr, 0, 0, &json}},
+                      "Usage: qv_bench [--baud N] [--com N] [--latency MS] [--json FILE]\n"
+                      "  --baud N      line rate the simulator models, 50..10000000 (default 9600)\n"
+                      "  --com N       COM number the simulator publishes (default 19)\n"
+                      "  --latency MS  the simulator holds each answer MS ms, 0..1000 (default 0)\n"
+                      "  --json        where the JSON results go (default <bench dir>/update-<baud>.json,\n"
+                      "                update-<baud>-latency<MS>.json with a latency)\n"))
         return 2;
     const std::string dir = BenchDir();
-    if (opt.json.empty())
-        opt.json = dir + "/update-" + std::to_string(opt.baud) + ".json";
+    if (json.empty())
+        json = dir + "/update-" + std::to_string(baud) +
+               (simLatencyMs ? "-latency" + std::to_string(simLatencyMs) : std::string()) + ".json";
 
     // Roughly 272 000 bytes cross the line: let the simulator live well past that.
-    const int wireEstimateSec = static_cast<int>(2720000LL / opt.baud);
-    Sim sim(opt.com, dir + "/update");
+    const int wireEstimateSec = static_cast<int>(2720000LL / baud);
+    // About 3 500 answers, each held that long.
+    const int latencySec = simLatencyMs * 5;
+    std::string simOptions = "--mode writing --baud " + std::to_string(baud);
+    if (simLatencyMs)
+        simOptions += " --latency " + std::to_string(simLatencyMs);
+    Simulator sim(com, dir + "/update");
     std::string error;
-    std::printf("Starting the simulated unit on COM%d (firmware writing mode, %d baud)...\n", opt.com, opt.baud);
+    const std::string held = simLatencyMs ? ", each answer held " + std::to_string(simLatencyMs) + " ms" : "";
+    std::printf("Starting the simulated unit on COM%d (firmware writing mode, %d baud%s)...\n", com, baud,
+                held.c_str());
     std::fflush(stdout);
-    if (!sim.Start("--mode writing --baud " + std::to_string(opt.baud), 120 + 3 * wireEstimateSec, error))
+    if (!sim.Start(simOptions, 120 + 3 * (wireEstimateSec + latencySec), error))
     {
         std::fprintf(stderr, "qv_bench: %s\n", error.c_str());
         return 2;
@@ -303,19 +200,15 @@ int main(int argc, char** argv)
     Run run;
     std::vector<std::string> boxes;
     {
-        BoxAnswerer answerer;  // outlives the dialog: it may show boxes from its creation on
+        // Outlives the dialog: it may show boxes from its creation on. Polls
+        // slowly: it should cost the measured run next to nothing.
+        BoxWatcher answerer(100);
         CUpdateDlg dlg;
         dlg.m_bCancel = 0;
         dlg.m_bTimeout = 0;
         dlg.Create();
         dlg.ShowWindow(SW_SHOW);
-        HWND list = ::GetDlgItem(dlg.m_hWnd, IDC_PORT);
-        const std::string port = sim.PortName();
-        LRESULT i = ::SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                   reinterpret_cast<LPARAM>(port.c_str()));
-        if (i == CB_ERR)
-            i = ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port.c_str()));
-        ::SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+        SelectOrAdd(::GetDlgItem(dlg.m_hWnd, IDC_PORT), sim.PortName());
 
         std::printf("Updating through the engine (the full run takes about %d s of line time)...\n",
                     wireEstimateSec);
@@ -329,7 +222,7 @@ int main(int argc, char** argv)
     const double cpuProcess = CpuSeconds();
     const double peakMB = PeakWorkingSetMB();
 
-    AnalyseWire(ReadFileBytes(sim.LogPath()), run);
+    AnalyseWire(sim.Log(), run);
     const std::string image = ReadFileBytes(sim.ImagePath());
     const std::string program = ReadFileBytes(sim.ProgramPath());
     const bool imageOk = image.size() == static_cast<size_t>(kFirmwareImageBytes) &&
@@ -337,7 +230,7 @@ int main(int argc, char** argv)
     const bool programOk = program.size() == static_cast<size_t>(kWriteControlProgramBytes) &&
                            std::memcmp(program.data(), WriteControlProgram, program.size()) == 0;
 
-    const double byteSec = 10.0 / opt.baud;
+    const double byteSec = 10.0 / baud;
     const long long fromPc = run.fromPc;
     const long long toPc = run.toPc;
     const std::vector<double>& latency = run.latencyMs;
@@ -357,8 +250,8 @@ int main(int argc, char** argv)
     const char* verdict = !run.ok ? "failed" : (imageOk && programOk ? "ok" : "mismatch");
 
     // ---- Table ---------------------------------------------------------------
-    std::printf("\nQV-6100 Update benchmark: one full update at %d baud on COM%d (simulated unit)\n", opt.baud,
-                opt.com);
+    std::printf("\nQV-6100 Update benchmark: one full update at %d baud on COM%d (simulated unit%s)\n", baud,
+                com, held.c_str());
     std::printf("  %-24s %s (flash image %s the built-in image; program %s)\n", "result", verdict,
                 imageOk ? "equals" : "DIFFERS FROM", programOk ? "equal" : "DIFFERS");
     for (const std::string& b : boxes)
@@ -372,7 +265,7 @@ int main(int argc, char** argv)
     std::printf("  %-24s %s\n", "bytes PC -> unit", Thousands(fromPc).c_str());
     std::printf("  %-24s %s\n", "bytes unit -> PC", Thousands(toPc).c_str());
     std::printf("  %-24s %.3f s  = (PC->unit + unit->PC) x 10 / %d  (half duplex, 8N1)\n", "wire time", wireSec,
-                opt.baud);
+                baud);
     std::printf("  %-24s %.4f\n", "total / wire", wireSec > 0 ? totalSec / wireSec : 0.0);
     std::printf("  %-24s %zu\n", "round trips", lat.count);
     std::printf("  %-24s median %.3f  p99 %.3f  max %.3f ms\n", "answer latency", lat.median, lat.p99, lat.max);
@@ -401,8 +294,9 @@ int main(int argc, char** argv)
     j.Begin();
     j.String("benchmark", "update");
     j.String("wine", WineVersion());
-    j.Int("baud", opt.baud);
-    j.Int("com", opt.com);
+    j.Int("baud", baud);
+    j.Int("com", com);
+    j.Int("sim_latency_ms", simLatencyMs);
     j.String("result", verdict);
     j.Bool("image_equal", imageOk);
     j.Bool("program_equal", programOk);
@@ -439,10 +333,10 @@ int main(int argc, char** argv)
     }
     j.EndArray();
     j.End();
-    if (j.Save(opt.json))
-        std::printf("\nJSON: %s\n", opt.json.c_str());
+    if (j.Save(json))
+        std::printf("\nJSON: %s\n", json.c_str());
     else
-        std::fprintf(stderr, "qv_bench: cannot write %s\n", opt.json.c_str());
+        std::fprintf(stderr, "qv_bench: cannot write %s\n", json.c_str());
     std::printf("Wire log: %s\n", sim.LogPath().c_str());
     return std::strcmp(verdict, "ok") == 0 ? 0 : 1;
 }

@@ -2,17 +2,17 @@
 # Builds what the benchmarks need, brings up a Wine prefix, runs one full
 # update against the simulated unit (qv_bench) and times the program's
 # start-up (qv_startup_bench), then takes the prefix down again.
-#   bench/run.sh [--baud N] [--com N] [--json FILE] [--runs N]
-# --runs goes to qv_startup_bench, everything else to qv_bench. At the
-# default 9600 baud the update takes about 5 minutes; --baud 115200 well
-# under one. Everything lands in build/win/bench/: results (update-<baud>.json,
-# startup.json), the simulator's files, and the prefix itself (wine/).
+#   bench/run.sh [--baud N] [--com N] [--latency MS] [--json FILE] [--runs N]
+# --runs goes to qv_startup_bench, everything else to qv_bench (--latency MS:
+# the simulator holds each answer MS ms). At the default 9600 baud the update
+# takes about 5 minutes; --baud 115200 well under one. Everything lands in
+# build/win/bench/: results (update-<baud>[-latency<MS>].json, startup.json),
+# the simulator's files, and the prefix itself (wine/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=$root/build/win
 bench=$build/bench
-export QV_SIM=$root/build/host/sim/qv6100-sim
 export QV_BENCH_DIR=$bench
 jobs=${QV_JOBS:-1}
 
@@ -42,16 +42,15 @@ mkdir -p "$bench"
 export QV_BUILD_DIR=$bench
 scripts/wine-up.sh "$bench" >/dev/null
 trap 'scripts/wine-down.sh "$bench" >/dev/null 2>&1' EXIT
+source scripts/wine-env.sh
 
 # CPU seconds of this prefix's wineserver: work done for the program (window
 # messages, some port calls) that its own CPU time does not include.
 server_cpu() {
   local p
-  for p in $(pgrep wineserver); do
-    if tr '\0' '\n' 2>/dev/null <"/proc/$p/environ" | grep -qx "WINEPREFIX=$bench/wine/prefix"; then
-      awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$p/stat"
-      return
-    fi
+  for p in $(qv_prefix_pids wineserver); do
+    awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$p/stat"
+    return
   done
   echo 0
 }

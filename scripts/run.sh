@@ -22,7 +22,7 @@ run=$QV_BUILD_DIR/run
 mkdir -p "$run"
 rm -f "$run"/stop "$run"/ready
 com=3
-"$root/build/host/sim/qv6100-sim" --prefix "$WINEPREFIX" --com $com --s1 auto \
+"$QV_SIM" --prefix "$WINEPREFIX" --com $com --s1 auto \
   --log "$run/wire.log" --ready "$run/ready" --stop-file "$run/stop" \
   --image-out "$run/flash-image.bin" --program-out "$run/write-control-program.bin" \
   --baud "${QV_BAUD:-0}" --lifetime 3600 >"$run/sim.out" 2>&1 &

@@ -11,11 +11,7 @@ mkdir -p "$QV_WINE_DIR"
 
 "$(dirname "$0")/wine-down.sh" >/dev/null 2>&1 || true
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "Creating the Wine prefix in $WINEPREFIX (once)..."
-  wineboot -i </dev/null >/dev/null 2>&1
-  wineserver -w
-fi
+"$(dirname "$0")/wine-prefix-create.sh"
 
 # A display for windows: our own Xvfb unless asked to keep the caller's.
 if [ -z "${QV_KEEP_DISPLAY:-}" ]; then
@@ -61,7 +57,7 @@ setsid -w sh -c 'wineserver -p; wine cmd /c exit' </dev/null >/dev/null 2>&1
 keeper="$QV_BUILD_DIR/qv_desktop_keeper.exe"
 if [ -f "$keeper" ]; then
   setsid -f wine "$keeper" </dev/null >/dev/null 2>&1
-  for _ in $(seq 1 200); do pgrep -f 'explorer.exe /desktop' >/dev/null && break; sleep 0.05; done
+  for _ in $(seq 1 200); do [ -n "$(qv_prefix_pids -f 'explorer.exe /desktop')" ] && break; sleep 0.05; done
 fi
 for i in $(seq 1 20); do rmdir "$dd/com$i"; ln -sfn /nonexistent/qv6100-absent "$dd/com$i"; done
 for l in "$dd"/com2[1-9] "$dd"/com[3-9][0-9]; do [ -L "$l" ] && ln -sfn /nonexistent/qv6100-absent "$l"; done

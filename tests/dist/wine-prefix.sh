@@ -9,14 +9,7 @@ export QV_DIST_TEST_DIR=$2
 source "$(dirname "$0")/env.sh"
 case $1 in
   up)
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      echo "Creating the Wine prefix $WINEPREFIX (once)..."
-      rm -rf "$WINEPREFIX"
-      wineboot -i </dev/null >/dev/null 2>&1 || fail "wineboot could not create $WINEPREFIX"
-      wineserver -w
-      [ -f "$WINEPREFIX/system.reg" ] || fail "wineboot left no registry in $WINEPREFIX"
-    fi
+    "$(dirname "$0")/../../scripts/wine-prefix-create.sh"
     setsid -w sh -c 'wineserver -p; wine cmd /c exit' </dev/null >/dev/null 2>&1
     echo "Wine prefix ready: $WINEPREFIX"
     ;;

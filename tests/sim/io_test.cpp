@@ -2,6 +2,7 @@
 #include "pty_port.hpp"
 #include "test_files.hpp"
 #include "wire_log.hpp"
+#include "wire_log_reader.hpp"
 
 #include <gtest/gtest.h>
 
@@ -99,6 +100,21 @@ TEST(WireLogFormat, FileHoldsOneLinePerEvent)
     ASSERT_TRUE(again.open(dir.file("wire.log")));
     EXPECT_EQ(readText(dir.file("wire.log")), "") << "a new run truncates";
     EXPECT_FALSE(WireLog().open(dir.file("missing/wire.log")));
+}
+
+TEST(WireLogFormat, ReaderTakesLinesBackAndFlagsMalformedOnes)
+{
+    const WireLogReader log("10 rx 3b 54\n# complete\n25 tx aa\n7 rx 3B\n8 rx 0a \n9 xx 0a\nrx 0a\n");
+    ASSERT_EQ(log.entries.size(), 7u);
+    EXPECT_EQ(log.fromPc(), ";T");
+    EXPECT_EQ(log.toPc(), "\xaa");
+    EXPECT_EQ(log.notes(), std::vector<std::string>{"complete"});
+    EXPECT_EQ(log.timeOfByte("rx", 1), 10);
+    EXPECT_EQ(log.timeOfByte("tx", 1), -1);
+    for (std::size_t i = 3; i < log.entries.size(); ++i)
+    {
+        EXPECT_FALSE(log.entries[i].wellFormed) << log.entries[i].text;
+    }
 }
 
 class PtyTest : public ::testing::Test

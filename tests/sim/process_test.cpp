@@ -18,34 +18,6 @@ namespace fs = std::filesystem;
 
 using Args = std::vector<std::string>;
 
-std::vector<std::string> notesOf(const std::vector<LogEntry>& log)
-{
-    std::vector<std::string> notes;
-    for (const auto& entry : log)
-    {
-        if (entry.kind == "#")
-        {
-            notes.push_back(entry.text);
-        }
-    }
-    return notes;
-}
-
-bool hasNote(const std::vector<LogEntry>& log, const std::string& fragment)
-{
-    const auto notes = notesOf(log);
-    return std::any_of(notes.begin(), notes.end(),
-                       [&](const std::string& note) { return note.find(fragment) != std::string::npos; });
-}
-
-std::vector<LogEntry> entriesOf(const std::vector<LogEntry>& log, const std::string& kind)
-{
-    std::vector<LogEntry> result;
-    std::copy_if(log.begin(), log.end(), std::back_inserter(result),
-                 [&](const LogEntry& entry) { return entry.kind == kind; });
-    return result;
-}
-
 // Alignment and confirmation on a unit already in writing mode.
 void align(Port& port)
 {
@@ -95,19 +67,19 @@ TEST(SimProcessNormal, IdentificationQueryAndWireLog)
     ASSERT_EQ(sim.stop(), 0);
 
     const auto log = sim.log();
-    for (const auto& entry : log)
+    for (const auto& entry : log.entries)
     {
         EXPECT_TRUE(entry.wellFormed) << entry.text;
     }
-    EXPECT_EQ(concatenated(log, "rx"), text(";;;TY;"));
-    EXPECT_EQ(concatenated(log, "tx"), text("TY210;"));
-    const auto rx = entriesOf(log, "rx");
-    const auto tx = entriesOf(log, "tx");
+    EXPECT_EQ(log.bytes("rx"), ";;;TY;");
+    EXPECT_EQ(log.bytes("tx"), "TY210;");
+    const auto rx = log.of("rx");
+    const auto tx = log.of("tx");
     ASSERT_EQ(tx.size(), 1u);
     EXPECT_GE(tx[0].tUs, rx.back().tUs) << "the reply follows the query";
-    EXPECT_TRUE(hasNote(log, "stopping: stop file"));
-    ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back().text, "stopped") << "the last line says the run is over";
+    EXPECT_TRUE(log.hasNote("stopping: stop file"));
+    ASSERT_FALSE(log.entries.empty());
+    EXPECT_EQ(log.entries.back().text, "stopped") << "the last line says the run is over";
     EXPECT_FALSE(fs::exists(fs::symlink_status(sim.link()))) << "link removed on exit";
 }
 
@@ -129,7 +101,7 @@ TEST(SimProcessNormal, QuestionFirstThenReply)
     EXPECT_EQ(port.receive(2), text("?;"));
     EXPECT_EQ(port.receive(6), text("TY210;"));
     ASSERT_EQ(sim.stop(), 0);
-    EXPECT_EQ(entriesOf(sim.log(), "tx").size(), 2u);
+    EXPECT_EQ(sim.log().of("tx").size(), 2u);
 }
 
 TEST(SimProcessNormal, SplitReplyArrivesInTwoPieces)
@@ -141,10 +113,10 @@ TEST(SimProcessNormal, SplitReplyArrivesInTwoPieces)
     EXPECT_EQ(port.receiveSome(16), text("TY"));
     EXPECT_EQ(port.receive(4), text("210;"));
     ASSERT_EQ(sim.stop(), 0);
-    const auto tx = entriesOf(sim.log(), "tx");
+    const auto tx = sim.log().of("tx");
     ASSERT_EQ(tx.size(), 2u);
-    EXPECT_EQ(tx[0].bytes, text("TY"));
-    EXPECT_EQ(tx[1].bytes, text("210;"));
+    EXPECT_EQ(tx[0].bytes, "TY");
+    EXPECT_EQ(tx[1].bytes, "210;");
 }
 
 TEST(SimProcessNormal, UnknownAndEmptyCommands)
@@ -157,7 +129,7 @@ TEST(SimProcessNormal, UnknownAndEmptyCommands)
         ASSERT_TRUE(port.send(";XY;"));
         EXPECT_EQ(port.receive(2), text("?;"));
         ASSERT_EQ(sim.stop(), 0);
-        EXPECT_EQ(concatenated(sim.log(), "tx"), text("?;"));
+        EXPECT_EQ(sim.log().bytes("tx"), "?;");
     }
     {
         SimProcess sim(Args{"--empty-error"});
@@ -181,7 +153,7 @@ TEST(SimProcessNormal, PortMayBeClosedAndReopened)
     }
     EXPECT_TRUE(sim.running());
     ASSERT_EQ(sim.stop(), 0);
-    EXPECT_FALSE(hasNote(sim.log(), "error")) << "the master saw no hang-up between the PC's opens";
+    EXPECT_FALSE(sim.log().hasNote("error")) << "the master saw no hang-up between the PC's opens";
 }
 
 TEST(SimProcessNormal, S1AutoSwitchesOnTheFirstZero)
@@ -192,7 +164,7 @@ TEST(SimProcessNormal, S1AutoSwitchesOnTheFirstZero)
     ASSERT_TRUE(port.send(";;;TY;"));
     EXPECT_EQ(port.receive(6), text("TY210;"));
     align(port);
-    EXPECT_TRUE(hasNote(sim.log(), "mode writing"));
+    EXPECT_TRUE(sim.log().hasNote("mode writing"));
 }
 
 TEST(SimProcessWriting, LineIsRawWithoutPcSettings)
@@ -233,10 +205,10 @@ TEST(SimProcessWriting, SilentBurstsEchoesAndCompletionTogether)
     EXPECT_EQ(port.receive(2), (Bytes{program.back(), 0xAA}));
     ASSERT_EQ(sim.stop(), 0);
 
-    const auto tx = entriesOf(sim.log(), "tx");
+    const auto tx = sim.log().of("tx");
     ASSERT_FALSE(tx.empty());
-    EXPECT_EQ(tx.front().bytes, Bytes{0x00}) << "nothing answered the ignored bursts";
-    EXPECT_EQ(tx.back().bytes, (Bytes{program.back(), 0xAA})) << "one write";
+    EXPECT_EQ(tx.front().bytes, std::string(1, '\0')) << "nothing answered the ignored bursts";
+    EXPECT_EQ(tx.back().bytes, (std::string{static_cast<char>(program.back()), '\xAA'})) << "one write";
 }
 
 TEST(SimProcessWriting, EraseTimeSendsCompletionLater)
@@ -252,12 +224,12 @@ TEST(SimProcessWriting, EraseTimeSendsCompletionLater)
     EXPECT_EQ(port.receive(1), Bytes{0xAA});
     ASSERT_EQ(sim.stop(), 0);
 
-    const auto tx = entriesOf(sim.log(), "tx");
+    const auto tx = sim.log().of("tx");
     ASSERT_GE(tx.size(), 2u);
     const auto& echo = tx[tx.size() - 2];
     const auto& done = tx.back();
-    EXPECT_EQ(echo.bytes, Bytes{0x00});
-    EXPECT_EQ(done.bytes, Bytes{0xAA});
+    EXPECT_EQ(echo.bytes, std::string(1, '\0'));
+    EXPECT_EQ(done.bytes, "\xAA");
     EXPECT_GE(done.tUs - echo.tUs, 100000);
 }
 
@@ -275,8 +247,8 @@ TEST(SimProcessWriting, FullUpdateProducesExactFiles)
     EXPECT_EQ(readBinary(sim.file("program.bin")), program);
     EXPECT_EQ(readBinary(sim.file("image.bin")), image);
     const auto log = sim.log();
-    EXPECT_FALSE(hasNote(log, "error"));
-    EXPECT_EQ(concatenated(log, "rx").size(),
+    EXPECT_FALSE(log.hasNote("error"));
+    EXPECT_EQ(log.bytes("rx").size(),
               10 + 1 + program.size() + 12 * (2 + 8 + 1 + 1) + kChunkCount * (kChunkSize + 1));
 }
 
@@ -321,13 +293,13 @@ TEST(SimProcessWriting, WrongHeaderSilencesTheUnit)
     ASSERT_TRUE(port.send(Bytes{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x20, 0x00}));
     ASSERT_TRUE(sim.waitForNote("unit goes silent"));
     ASSERT_TRUE(port.send(Bytes{0x11}));
-    ASSERT_TRUE(sim.waitForLog([](const std::vector<LogEntry>& log) {
-        return !entriesOf(log, "rx").empty() && entriesOf(log, "rx").back().bytes == Bytes{0x11};
+    ASSERT_TRUE(sim.waitForLog([](const WireLogReader& log) {
+        return !log.of("rx").empty() && log.of("rx").back().bytes == "\x11";
     }));
     ASSERT_EQ(sim.stop(), 0);
     const auto log = sim.log();
-    EXPECT_TRUE(hasNote(log, "block 0 header: address 0x00000 size 0x02000"));
-    EXPECT_EQ(entriesOf(log, "tx").back().bytes, Bytes{0x06}) << "nothing after the write-command answer";
+    EXPECT_TRUE(log.hasNote("block 0 header: address 0x00000 size 0x02000"));
+    EXPECT_EQ(log.of("tx").back().bytes, "\x06") << "nothing after the write-command answer";
 }
 
 TEST(SimProcessWriting, DataByteWhereHandshakeIsDue)
@@ -352,9 +324,9 @@ TEST(SimProcessFaults, SilenceStallsTheUnit)
     ASSERT_TRUE(port.send(";;;TY;"));
     ASSERT_TRUE(sim.waitForNote("fault silence at ty 0"));
     ASSERT_TRUE(port.send("XX;"));
-    ASSERT_TRUE(sim.waitForLog([](const std::vector<LogEntry>& log) { return concatenated(log, "rx").size() == 9; }));
+    ASSERT_TRUE(sim.waitForLog([](const WireLogReader& log) { return log.bytes("rx").size() == 9; }));
     ASSERT_EQ(sim.stop(), 0);
-    EXPECT_TRUE(entriesOf(sim.log(), "tx").empty());
+    EXPECT_TRUE(sim.log().of("tx").empty());
 }
 
 TEST(SimProcessFaults, WrongIdentification)
@@ -390,9 +362,9 @@ TEST(SimProcessFaults, ExtraAlignmentAnswerInOneWrite)
     ASSERT_TRUE(port.send(Bytes(10, 0x00)));
     EXPECT_EQ(port.receive(2), (Bytes{0x00, 0x00}));
     ASSERT_EQ(sim.stop(), 0);
-    const auto tx = entriesOf(sim.log(), "tx");
+    const auto tx = sim.log().of("tx");
     ASSERT_EQ(tx.size(), 1u);
-    EXPECT_EQ(tx[0].bytes, (Bytes{0x00, 0x00}));
+    EXPECT_EQ(tx[0].bytes, std::string(2, '\0'));
 }
 
 TEST(SimProcessFaults, UnplugHangsUpAndUnpublishes)
@@ -408,7 +380,7 @@ TEST(SimProcessFaults, UnplugHangsUpAndUnpublishes)
     EXPECT_FALSE(fs::exists(fs::symlink_status(sim.link())));
     EXPECT_TRUE(sim.running()) << "keeps running until stopped";
     EXPECT_EQ(sim.stop(), 0);
-    EXPECT_EQ(concatenated(sim.log(), "tx"), Bytes{0x00});
+    EXPECT_EQ(sim.log().bytes("tx"), std::string(1, '\0'));
 }
 
 TEST(SimProcessFaults, FloodIsReadable)
@@ -420,9 +392,9 @@ TEST(SimProcessFaults, FloodIsReadable)
     EXPECT_EQ(port.receive(5000), Bytes(5000, 0x41));
     EXPECT_TRUE(sim.waitForNote("flood: sent 5000 of 5000 bytes"));
     ASSERT_TRUE(port.send(";;;TY;"));
-    ASSERT_TRUE(sim.waitForLog([](const std::vector<LogEntry>& log) { return concatenated(log, "rx").size() == 12; }));
+    ASSERT_TRUE(sim.waitForLog([](const WireLogReader& log) { return log.bytes("rx").size() == 12; }));
     ASSERT_EQ(sim.stop(), 0);
-    EXPECT_EQ(concatenated(sim.log(), "tx"), Bytes(5000, 0x41)) << "silent after the flood";
+    EXPECT_EQ(sim.log().bytes("tx"), std::string(5000, 'A')) << "silent after the flood";
 }
 
 TEST(SimProcessFaults, FloodNobodyReadsDoesNotDeadlock)
@@ -432,14 +404,14 @@ TEST(SimProcessFaults, FloodNobodyReadsDoesNotDeadlock)
     Port port(sim.link());
     ASSERT_TRUE(port.send(";;;TY;"));
     ASSERT_TRUE(sim.waitForNote("flood: sent", milliseconds(10000)));
-    const auto notes = notesOf(sim.log());
+    const auto notes = sim.log().notes();
     const auto note =
         std::find_if(notes.begin(), notes.end(), [](const std::string& n) { return n.rfind("flood: sent", 0) == 0; });
     ASSERT_NE(note, notes.end());
     const long sent = std::stol(note->substr(std::string("flood: sent ").size()));
     EXPECT_GT(sent, 0);
     EXPECT_LT(sent, 2000000);
-    EXPECT_EQ(static_cast<long>(concatenated(sim.log(), "tx").size()), sent);
+    EXPECT_EQ(static_cast<long>(sim.log().bytes("tx").size()), sent);
     EXPECT_EQ(sim.stop(), 0);
 }
 
@@ -451,11 +423,11 @@ TEST(SimProcessFaults, DelayedAnswer)
     align(port);
     ASSERT_EQ(sim.stop(), 0);
     const auto log = sim.log();
-    const auto rx = entriesOf(log, "rx");
-    const auto tx = entriesOf(log, "tx");
+    const auto rx = log.of("rx");
+    const auto tx = log.of("tx");
     ASSERT_FALSE(rx.empty());
     ASSERT_EQ(tx.size(), 2u);
-    EXPECT_EQ(rx.back().bytes, Bytes{0x55});
+    EXPECT_EQ(rx.back().bytes, "\x55");
     EXPECT_GE(tx.back().tUs - rx.back().tUs, 300000 - 1000);
 }
 
@@ -477,7 +449,7 @@ TEST(SimProcessPacing, HighBaudIsRoughlyHonoured)
     EXPECT_EQ(port.receive(expected.size()), expected);
     ASSERT_EQ(sim.stop(), 0);
 
-    const auto tx = entriesOf(sim.log(), "tx");
+    const auto tx = sim.log().of("tx");
     ASSERT_EQ(tx.size(), expected.size()) << "one write per byte";
     const double span = static_cast<double>(tx.back().tUs - tx.front().tUs);
     const double nominal = kByteUs * static_cast<double>(expected.size() - 1);
@@ -525,13 +497,13 @@ TEST(SimProcessLifetime, SignalsAndLifetimeEndCleanly)
         ASSERT_READY(sim);
         ASSERT_EQ(::kill(sim.pid(), number), 0);
         EXPECT_EQ(sim.waitExit(milliseconds(10000)), 0);
-        EXPECT_TRUE(hasNote(sim.log(), "stopping: signal"));
+        EXPECT_TRUE(sim.log().hasNote("stopping: signal"));
         EXPECT_FALSE(fs::exists(fs::symlink_status(sim.link())));
     }
     SimProcess brief(Args{"--lifetime", "0.3"});
     ASSERT_READY(brief);
     EXPECT_EQ(brief.waitExit(milliseconds(10000)), 0);
-    EXPECT_TRUE(hasNote(brief.log(), "stopping: lifetime over"));
+    EXPECT_TRUE(brief.log().hasNote("stopping: lifetime over"));
 }
 
 TEST(SimProcessLifetime, StopFileEndsTheRunAndKeepsFiles)

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -19,22 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr milliseconds kPollStep(2);
-
-std::optional<Bytes> parseHex(const std::string& text)
-{
-    Bytes bytes;
-    std::istringstream in(text);
-    std::string token;
-    while (in >> token)
-    {
-        if (token.size() != 2 || token.find_first_not_of("0123456789abcdef") != std::string::npos)
-        {
-            return std::nullopt;
-        }
-        bytes.push_back(static_cast<std::uint8_t>(std::stoul(token, nullptr, 16)));
-    }
-    return bytes;
-}
 
 pid_t spawn(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath)
 {
@@ -106,61 +89,6 @@ bool hasOption(const std::vector<std::string>& args, const std::string& name)
 Bytes text(const std::string& s)
 {
     return Bytes(s.begin(), s.end());
-}
-
-std::vector<LogEntry> parseWireLog(const std::string& content)
-{
-    std::vector<LogEntry> entries;
-    std::istringstream in(content);
-    std::string line;
-    while (std::getline(in, line))
-    {
-        LogEntry entry;
-        if (line.rfind("# ", 0) == 0)
-        {
-            entry.kind = "#";
-            entry.text = line.substr(2);
-            entries.push_back(entry);
-            continue;
-        }
-        entry.text = line;
-        const auto first = line.find(' ');
-        const auto second = first == std::string::npos ? first : line.find(' ', first + 1);
-        if (second == std::string::npos || first == 0 ||
-            line.substr(0, first).find_first_not_of("0123456789") != std::string::npos)
-        {
-            entry.wellFormed = false;
-            entries.push_back(entry);
-            continue;
-        }
-        entry.tUs = std::stoll(line.substr(0, first));
-        entry.kind = line.substr(first + 1, second - first - 1);
-        const std::string hex = line.substr(second + 1);
-        const auto bytes = parseHex(hex);
-        // Exactly "xx xx xx": single spaces, no trailing blank.
-        const bool spacing = !hex.empty() && hex.size() % 3 == 2;
-        entry.wellFormed = (entry.kind == "rx" || entry.kind == "tx") && bytes && !bytes->empty() && spacing &&
-                           bytes->size() * 3 - 1 == hex.size();
-        if (bytes)
-        {
-            entry.bytes = *bytes;
-        }
-        entries.push_back(entry);
-    }
-    return entries;
-}
-
-Bytes concatenated(const std::vector<LogEntry>& log, const std::string& kind)
-{
-    Bytes all;
-    for (const auto& entry : log)
-    {
-        if (entry.kind == kind)
-        {
-            all.insert(all.end(), entry.bytes.begin(), entry.bytes.end());
-        }
-    }
-    return all;
 }
 
 CommandResult runSimulator(const std::vector<std::string>& args, milliseconds limit)
@@ -282,12 +210,12 @@ int SimProcess::waitExit(milliseconds limit)
     return -1;
 }
 
-std::vector<LogEntry> SimProcess::log() const
+WireLogReader SimProcess::log() const
 {
-    return parseWireLog(readText(dir_.file("wire.log")));
+    return WireLogReader(readText(dir_.file("wire.log")));
 }
 
-bool SimProcess::waitForLog(const std::function<bool(const std::vector<LogEntry>&)>& done, milliseconds limit) const
+bool SimProcess::waitForLog(const std::function<bool(const WireLogReader&)>& done, milliseconds limit) const
 {
     const auto deadline = Clock::now() + limit;
     for (;;)
@@ -306,18 +234,7 @@ bool SimProcess::waitForLog(const std::function<bool(const std::vector<LogEntry>
 
 bool SimProcess::waitForNote(const std::string& fragment, milliseconds limit) const
 {
-    return waitForLog(
-        [&](const std::vector<LogEntry>& entries) {
-            for (const auto& entry : entries)
-            {
-                if (entry.kind == "#" && entry.text.find(fragment) != std::string::npos)
-                {
-                    return true;
-                }
-            }
-            return false;
-        },
-        limit);
+    return waitForLog([&](const WireLogReader& log) { return log.hasNote(fragment); }, limit);
 }
 
 Port::Port(const std::string& path, bool raw)

@@ -3,6 +3,7 @@
 
 #include "test_files.hpp"
 #include "unit.hpp"
+#include "wire_log_reader.hpp"
 
 #include <chrono>
 #include <functional>
@@ -14,19 +15,6 @@
 namespace qvsim::test {
 
 using std::chrono::milliseconds;
-
-// One line of the wire log.
-struct LogEntry
-{
-    std::int64_t tUs = 0;
-    std::string kind;  // "rx", "tx" or "#"
-    Bytes bytes;
-    std::string text;  // note text after "# ", or the raw line if malformed
-    bool wellFormed = true;
-};
-
-std::vector<LogEntry> parseWireLog(const std::string& text);
-Bytes concatenated(const std::vector<LogEntry>& log, const std::string& kind);
 
 struct CommandResult
 {
@@ -56,10 +44,10 @@ public:
     const std::string& dir() const { return dir_.path(); }
     pid_t pid() const { return pid_; }
 
-    std::vector<LogEntry> log() const;
+    WireLogReader log() const;
     // Waits until some note contains `fragment`.
     bool waitForNote(const std::string& fragment, milliseconds limit = milliseconds(5000)) const;
-    bool waitForLog(const std::function<bool(const std::vector<LogEntry>&)>& done,
+    bool waitForLog(const std::function<bool(const WireLogReader&)>& done,
                     milliseconds limit = milliseconds(5000)) const;
 
     // Creates the stop file and waits for the exit; returns the exit status (-1 on failure).

@@ -13,7 +13,7 @@ struct Outcome
 {
     int result = -1;
     int64_t returnedUs = 0;
-    std::vector<SeenBox> boxes;
+    std::vector<Box> boxes;
     WireLog log{""};
     int timeoutAfter = -1;  // m_bTimeout some time after the call
 };
@@ -56,7 +56,7 @@ TEST(Identify, AcceptsTheUnitsReplyAndStopsTheTimer)
     EXPECT_EQ(1, o.result);
     EXPECT_TRUE(o.boxes.empty());
     EXPECT_EQ(0, o.timeoutAfter) << "timer 123 still running after success";
-    EXPECT_EQ(";;;TY;", o.log.FromPc()) << "the command is six bytes, sent once";
+    EXPECT_EQ(";;;TY;", o.log.fromPc()) << "the command is six bytes, sent once";
 }
 
 TEST(Identify, RejectsAnotherFifthCharacter)
@@ -76,10 +76,10 @@ TEST(Identify, SilenceFailsAfter200ms)
     EXPECT_EQ(0, o.result);
     ASSERT_EQ(1u, o.boxes.size());
     EXPECT_EQ(kNotDetected, o.boxes[0].text);
-    const double ms = MessageDelayMs(o, o.log.TimeOfByte(true, 5));
+    const double ms = MessageDelayMs(o, o.log.timeOfByte("rx", 5));
     EXPECT_GT(ms, 180);
     EXPECT_LT(ms, 700);
-    EXPECT_EQ(";;;TY;", o.log.FromPc()) << "no resend";
+    EXPECT_EQ(";;;TY;", o.log.fromPc()) << "no resend";
 }
 
 TEST(Identify, BusyAnswerRestartsTheTimeoutOnce)
@@ -89,12 +89,12 @@ TEST(Identify, BusyAnswerRestartsTheTimeoutOnce)
     EXPECT_EQ(0, o.result);
     ASSERT_EQ(1u, o.boxes.size());
     EXPECT_EQ(kNotDetected, o.boxes[0].text);
-    const double afterBusy = MessageDelayMs(o, o.log.TimeOfByte(false, 0));
-    const double afterCommand = MessageDelayMs(o, o.log.TimeOfByte(true, 5));
+    const double afterBusy = MessageDelayMs(o, o.log.timeOfByte("tx", 0));
+    const double afterCommand = MessageDelayMs(o, o.log.timeOfByte("rx", 5));
     EXPECT_GT(afterBusy, 180);
     EXPECT_LT(afterBusy, 700);
     EXPECT_GT(afterCommand, 320);
-    EXPECT_EQ(";;;TY;", o.log.FromPc()) << "no resend after \"?;\"";
+    EXPECT_EQ(";;;TY;", o.log.fromPc()) << "no resend after \"?;\"";
 }
 
 TEST(Identify, BusyAnswerThenTheReplySucceeds)
@@ -102,7 +102,7 @@ TEST(Identify, BusyAnswerThenTheReplySucceeds)
     Outcome o = Identify("--question-first --question-gap 120");
     EXPECT_EQ(1, o.result);
     EXPECT_TRUE(o.boxes.empty());
-    EXPECT_EQ("?;TY210;", o.log.ToPc());
+    EXPECT_EQ("?;TY210;", o.log.toPc());
 }
 
 TEST(Identify, ReplyInTwoPiecesIsJoined)

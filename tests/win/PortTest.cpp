@@ -58,8 +58,8 @@ TEST(Port, IdentificationRoundTripOverRawWin32)
 
     EXPECT_EQ("TY210;", reply);
     WireLog log = sim.Log();
-    EXPECT_EQ(";;;TY;", log.FromPc());
-    EXPECT_EQ("TY210;", log.ToPc());
+    EXPECT_EQ(";;;TY;", log.fromPc());
+    EXPECT_EQ("TY210;", log.toPc());
 }
 
 TEST(Port, AbsentAndUnopenablePortsFailToOpen)

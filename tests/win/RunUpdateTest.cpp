@@ -52,7 +52,7 @@ TEST_F(Run, FirstRunIdentifiesStoresTheMarkerAndGoesOnToWriting)
     DWORD marker = 0;
     ASSERT_TRUE(GetMarkerValue(marker));
     EXPECT_EQ(3120u, marker);
-    EXPECT_EQ(";;;TY;", sim.Log().FromPc());
+    EXPECT_EQ(";;;TY;", sim.Log().fromPc());
     ExpectCleanedUp();
 }
 
@@ -64,7 +64,7 @@ TEST_F(Run, MarkerPresentSkipsIdentification)
     auto seen = boxes.Boxes();
     ASSERT_EQ(1u, seen.size());
     EXPECT_EQ(kWritingModeText, seen[0].text);
-    EXPECT_EQ("", sim.Log().FromPc()) << "nothing is sent when the second message is declined";
+    EXPECT_EQ("", sim.Log().fromPc()) << "nothing is sent when the second message is declined";
     ExpectCleanedUp();
 }
 
@@ -77,7 +77,7 @@ TEST_F(Run, DecliningTheFirstMessageOpensNothing)
 
     ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_EQ(kConnectText, boxes.Boxes()[0].text);
-    EXPECT_EQ("", sim.Log().FromPc());
+    EXPECT_EQ("", sim.Log().fromPc());
     EXPECT_EQ("status before the run", t.LabelText(IDC_STATUS)) << "no clean-up after Cancel";
     EXPECT_EQ(INVALID_HANDLE_VALUE, g_hPort);
     DWORD marker = 1;

@@ -136,7 +136,7 @@ TEST_F(Link, WriteReachesTheUnitExactly)
     t->dlg.StopReader();
     t->dlg.ClosePort();
     sim.Stop();
-    EXPECT_EQ(bytes, sim.Log().FromPc());
+    EXPECT_EQ(bytes, sim.Log().fromPc());
 }
 
 TEST_F(Link, CancelEndsAWaitWithinOneIteration)
@@ -183,7 +183,7 @@ TEST(LinkOpen, UnopenablePortShowsTheOpenFailure)
 {
     const int com = TestComNumber();
     MakePortUnopenable(com);
-    std::vector<SeenBox> seen;
+    std::vector<Box> seen;
     {
         TestDialog t;
         t.SelectPort("COM" + std::to_string(com));

@@ -79,7 +79,7 @@ protected:
         EXPECT_EQ(BoxIcon::Information, seen[1].icon);
         EXPECT_EQ(kNormalModeText, seen[2].text);
         EXPECT_EQ(BoxIcon::Information, seen[2].icon);
-        EXPECT_TRUE(log.HasNote("complete"));
+        EXPECT_TRUE(log.hasNote("complete"));
         EXPECT_TRUE(ReadFileBytes(sim.ImagePath()) == BuiltInImage()) << "the flash image differs from the built-in image";
         EXPECT_TRUE(ReadFileBytes(sim.ProgramPath()) == BuiltInProgram()) << "the program received differs";
         ExpectCleanedUp();
@@ -113,7 +113,7 @@ TEST_F(WritingOk, FullUpdateWritesTheImageByteForByte)
     ExpectSuccess();
     EXPECT_EQ(1, t.CautionShows());
 
-    const std::string pc = log.FromPc();
+    const std::string pc = log.fromPc();
     EXPECT_EQ(std::string(10, '\0') + '\x55', pc.substr(0, 11)) << "one burst, then the confirmation";
     const std::string afterHandshake = AfterHandshake(pc);
     ASSERT_GE(afterHandshake.size(), 2u);
@@ -198,7 +198,7 @@ TEST_F(WritingOk, SecondMessageDeclinedSendsNothing)
     RunOnce("", {IDCANCEL});
     ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_EQ(kWritingModeText, boxes.Boxes()[0].text);
-    EXPECT_EQ("", log.FromPc());
+    EXPECT_EQ("", log.fromPc());
     EXPECT_EQ(0, t.CautionShows()) << "the caution is never shown";
     ExpectCleanedUp();
 }
@@ -220,7 +220,7 @@ TEST_F(WritingOk, MarkerThatDoesNotStickStopsBeforeTheUnit)
     EXPECT_EQ(kConnectText, seen[0].text);
     EXPECT_EQ(kAdmin, seen[1].text);
     EXPECT_EQ(BoxIcon::Hand, seen[1].icon);
-    EXPECT_EQ(";;;TY;", sim.Log().FromPc()) << "nothing is sent after the identification";
+    EXPECT_EQ(";;;TY;", sim.Log().fromPc()) << "nothing is sent after the identification";
     EXPECT_EQ(0, t.CautionShows());
     ExpectCleanedUp();
 }
@@ -231,7 +231,7 @@ TEST_F(HandshakeFail, SilenceThroughFiveBursts)
 {
     RunOnce("--silent-bursts 5");
     ExpectFailure(kNotDetected);
-    EXPECT_EQ(std::string(50, '\0'), log.FromPc());
+    EXPECT_EQ(std::string(50, '\0'), log.fromPc());
     ExpectNextRunSucceeds();
 }
 
@@ -239,14 +239,14 @@ TEST_F(HandshakeFail, AnswerToTheThirdBurst)
 {
     RunOnce("--silent-bursts 2 --fault silence --at confirm");
     ExpectFailure(kNotDetected);
-    EXPECT_EQ(std::string(30, '\0') + '\x55', log.FromPc()) << "exactly three bursts, then the confirmation";
+    EXPECT_EQ(std::string(30, '\0') + '\x55', log.fromPc()) << "exactly three bursts, then the confirmation";
 }
 
 TEST_F(HandshakeFail, TwoBytesInOneBatch)
 {
     RunOnce("--fault extra --at sync");
     ExpectFailure(kNotDetected);
-    EXPECT_EQ(std::string(10, '\0'), log.FromPc()) << "no confirmation after a bad answer";
+    EXPECT_EQ(std::string(10, '\0'), log.fromPc()) << "no confirmation after a bad answer";
     ExpectNextRunSucceeds();
 }
 
@@ -263,9 +263,9 @@ TEST_F(LoadFail, NoEchoWithinOneSecond)
 {
     RunOnce("--fault silence --at echo --index 5");
     ExpectFailure(kFailed);
-    const std::string program = AfterHandshake(log.FromPc());
+    const std::string program = AfterHandshake(log.fromPc());
     EXPECT_EQ(BuiltInProgram().substr(0, 6), program) << "the load stops at the unanswered byte";
-    const double ms = (boxes.Boxes()[1].shownUs - log.TimeOfByte(true, 10 + 1 + 5)) / 1000.0;
+    const double ms = (boxes.Boxes()[1].shownUs - log.timeOfByte("rx", 10 + 1 + 5)) / 1000.0;
     EXPECT_GT(ms, 900);
     EXPECT_LT(ms, 2500);
     ExpectNextRunSucceeds();
@@ -275,7 +275,7 @@ TEST_F(LoadFail, LastByteNotTheCompletionByte)
 {
     RunOnce("--fault wrong --at erase");
     ExpectFailure(kFailed);
-    EXPECT_EQ(BuiltInProgram(), AfterHandshake(log.FromPc())) << "no block is opened";
+    EXPECT_EQ(BuiltInProgram(), AfterHandshake(log.fromPc())) << "no block is opened";
     ExpectNextRunSucceeds();
 }
 
@@ -284,7 +284,7 @@ TEST_F(LoadFail, CancelDuringTheLoad)
     t.ClickCancelWhenStatus("Loading a Write Control Program...");
     RunOnce("");
     ExpectFailure(kFailed);
-    EXPECT_LT(AfterHandshake(log.FromPc()).size(), static_cast<size_t>(kWriteControlProgramBytes));
+    EXPECT_LT(AfterHandshake(log.fromPc()).size(), static_cast<size_t>(kWriteControlProgramBytes));
     ExpectNextRunSucceeds();
 }
 
@@ -310,7 +310,7 @@ TEST_F(LoadFail, CancelDuringIdentificationStopsTheLoadAfterItsFirstByte)
     DWORD marker = 0;
     ASSERT_TRUE(GetMarkerValue(marker));
     EXPECT_EQ(3120u, marker) << "the identification completed despite Cancel";
-    EXPECT_EQ(std::string(1, '\x05'), AfterHandshake(log.FromPc())) << "exactly one program byte";
+    EXPECT_EQ(std::string(1, '\x05'), AfterHandshake(log.fromPc())) << "exactly one program byte";
     ExpectCleanedUp();
 }
 
@@ -320,7 +320,7 @@ TEST_F(TransferFail, DoubledHandshakeByte)
 {
     RunOnce("--fault extra --at chunk --index 3");
     ExpectFailure(kFailed);
-    EXPECT_FALSE(log.HasNote("complete"));
+    EXPECT_FALSE(log.hasNote("complete"));
     ExpectNextRunSucceeds();
 }
 
@@ -336,7 +336,7 @@ TEST_F(TransferFail, CancelDuringTheTransfer)
     t.ClickCancelWhenStatus("Transferring the new firmware...");
     RunOnce("");
     ExpectFailure(kFailed);
-    EXPECT_FALSE(log.HasNote("complete"));
+    EXPECT_FALSE(log.hasNote("complete"));
     ExpectNextRunSucceeds();
 }
 
@@ -345,12 +345,9 @@ TEST_F(TransferFail, UnitStopsAnsweringMidBlock)
     RunOnce("--fault silence --at chunk --index 700");
     ExpectFailure(kFailed);
     // The device's silence ends the transfer a second after the last chunk.
-    const WireEvent* last = nullptr;
-    for (const auto& e : log.events)
-        if (e.note.empty() && e.fromPc)
-            last = &e;
-    ASSERT_NE(nullptr, last);
-    const double ms = (boxes.Boxes()[1].shownUs - last->tUs) / 1000.0;
+    const auto fromPc = log.of("rx");
+    ASSERT_FALSE(fromPc.empty());
+    const double ms = (boxes.Boxes()[1].shownUs - fromPc.back().tUs) / 1000.0;
     EXPECT_GT(ms, 900);
     EXPECT_LT(ms, 2500);
 }
@@ -361,7 +358,7 @@ TEST_F(TransferFail, UnpluggedCableShowsTheSystemMessageThenTheFailure)
     // the PC's next write then fails. On a busy machine the PC may write
     // before the cut lands: then the run must still fail cleanly, and the
     // cut is tried again.
-    std::vector<SeenBox> seen;
+    std::vector<Box> seen;
     for (int attempt = 0; attempt < 4; ++attempt)
     {
         RunOnce("--fault unplug-after --at chunk --index " + std::to_string(10 + attempt));

@@ -7,105 +7,6 @@
 namespace qvgui
 {
 
-int64_t NowMs()
-{
-    LARGE_INTEGER f, c;
-    ::QueryPerformanceFrequency(&f);
-    ::QueryPerformanceCounter(&c);
-    return c.QuadPart * 1000 / f.QuadPart;
-}
-
-std::string WinPath(const std::string& unixPath)
-{
-    std::string p = "Z:" + unixPath;
-    for (char& c : p)
-        if (c == '/')
-            c = '\\';
-    return p;
-}
-
-namespace
-{
-std::string WindowText(HWND hWnd)
-{
-    // Never blocks on a busy program.
-    wchar_t wide[4096] = {};
-    ::GetWindowTextW(hWnd, wide, 4096);
-    char text[8192] = {};
-    ::WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-    return text;
-}
-
-std::string ClassName(HWND hWnd)
-{
-    char cls[64] = {};
-    ::GetClassNameA(hWnd, cls, sizeof cls);
-    return cls;
-}
-
-struct Search
-{
-    DWORD pid;
-    HWND exclude;
-    std::string caption;
-    bool wantBox;
-    HWND found;
-};
-
-BOOL CALLBACK SearchProc(HWND hWnd, LPARAM lParam)
-{
-    auto* s = reinterpret_cast<Search*>(lParam);
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(hWnd, &pid);
-    if (pid != s->pid || hWnd == s->exclude || !::IsWindowVisible(hWnd))
-        return TRUE;
-    if (s->wantBox)
-    {
-        if (ClassName(hWnd) == "#32770" && ::GetDlgItem(hWnd, 0xFFFF))
-        {
-            s->found = hWnd;
-            return FALSE;
-        }
-        return TRUE;
-    }
-    if (WindowText(hWnd) == s->caption)
-    {
-        s->found = hWnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-}  // namespace
-
-std::string MessageBoxIcon(HWND box)
-{
-    HWND hIcon = nullptr;
-    for (int id : {0x14, 0x440})
-        if ((hIcon = ::GetDlgItem(box, id)) != nullptr)
-            break;
-    if (!hIcon)
-        return "none";
-    DWORD_PTR icon = 0;
-    if (!::SendMessageTimeoutW(hIcon, STM_GETICON, 0, 0, SMTO_NORMAL, 1000, &icon) || !icon)
-        return "none";
-    HICON h = reinterpret_cast<HICON>(icon);
-    if (h == ::LoadIconA(nullptr, MAKEINTRESOURCEA(32516)))
-        return "information";
-    if (h == ::LoadIconA(nullptr, MAKEINTRESOURCEA(32515)))
-        return "exclamation";
-    if (h == ::LoadIconA(nullptr, MAKEINTRESOURCEA(32513)))
-        return "hand";
-    return "other";
-}
-
-HWND FindMessageBox(DWORD pid, HWND exclude)
-{
-    Search s = {pid, exclude, "", true, nullptr};
-    ::EnumWindows(SearchProc, reinterpret_cast<LPARAM>(&s));
-    return s.found;
-}
-
 App::~App()
 {
     Kill();
@@ -118,8 +19,11 @@ bool App::Launch(const std::string& exePath)
     std::string cmd = "\"" + exePath + "\"";
     std::vector<char> line(cmd.begin(), cmd.end());
     line.push_back('\0');
+    const size_t slash = exePath.find_last_of("\\/");
+    const std::string dir = slash == std::string::npos ? std::string() : exePath.substr(0, slash);
     m_dialog = nullptr;
-    return ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi) != FALSE;
+    return ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            dir.empty() ? nullptr : dir.c_str(), &si, &m_pi) != FALSE;
 }
 
 bool App::Running() const
@@ -150,68 +54,39 @@ void App::Kill()
     m_pi = {};
 }
 
-HWND App::WaitIdleDialog(int timeoutMs)
+HWND App::WaitIdleDialog(int timeoutMs, int pollMs)
 {
-    const int64_t end = NowMs() + timeoutMs;
-    while (NowMs() < end && Running())
-    {
-        Search s = {m_pi.dwProcessId, nullptr, "Corvane QV-6100 Update", false, nullptr};
-        ::EnumWindows(SearchProc, reinterpret_cast<LPARAM>(&s));
-        if (s.found && ::IsWindowEnabled(::GetDlgItem(s.found, 1000)))
-        {
-            m_dialog = s.found;
+    const auto idle = [](HWND hWnd) {
+        return WindowText(hWnd) == "Corvane QV-6100 Update" && ::IsWindowEnabled(::GetDlgItem(hWnd, 1000));
+    };
+    for (const int64_t end = NowMs() + timeoutMs; NowMs() < end && Running(); ::Sleep(static_cast<DWORD>(pollMs)))
+        if ((m_dialog = FindTopWindow(m_pi.dwProcessId, idle)) != nullptr)
             return m_dialog;
-        }
-        ::Sleep(5);
-    }
     return nullptr;
 }
 
 bool App::FindBox(Box& box) const
 {
     HWND found = FindMessageBox(m_pi.dwProcessId, m_dialog);
-    if (!found)
-        return false;
-    box.hWnd = found;
-    box.caption = WindowText(found);
-    box.text = WindowText(::GetDlgItem(found, 0xFFFF));
-    box.icon = MessageBoxIcon(found);
-    box.hasCancel = ::GetDlgItem(found, IDCANCEL) != nullptr;
-    return true;
+    if (found)
+        box = ReadBox(found);
+    return found != nullptr;
 }
 
 bool App::WaitBox(Box& box, int timeoutMs) const
 {
-    const int64_t end = NowMs() + timeoutMs;
-    while (NowMs() < end)
-    {
+    for (const int64_t end = NowMs() + timeoutMs; NowMs() < end; ::Sleep(5))
         if (FindBox(box))
             return true;
-        ::Sleep(5);
-    }
     return false;
-}
-
-void App::Answer(const Box& box, int button) const
-{
-    ::PostMessageA(box.hWnd, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(::GetDlgItem(box.hWnd, button)));
-    const int64_t end = NowMs() + 5000;
-    while (NowMs() < end && ::IsWindow(box.hWnd) && ::IsWindowVisible(box.hWnd))
-        ::Sleep(2);
 }
 
 HWND App::WaitWindow(const std::string& caption, int timeoutMs) const
 {
-    const int64_t end = NowMs() + timeoutMs;
-    while (NowMs() < end)
-    {
-        Search s = {m_pi.dwProcessId, nullptr, caption, false, nullptr};
-        ::EnumWindows(SearchProc, reinterpret_cast<LPARAM>(&s));
-        if (s.found)
-            return s.found;
-        ::Sleep(5);
-    }
+    const auto titled = [&caption](HWND hWnd) { return WindowText(hWnd) == caption; };
+    for (const int64_t end = NowMs() + timeoutMs; NowMs() < end; ::Sleep(5))
+        if (HWND found = FindTopWindow(m_pi.dwProcessId, titled))
+            return found;
     return nullptr;
 }
 
@@ -313,27 +188,6 @@ void App::PressKey(WORD vk, bool alt) const
     if (alt)
         key(VK_MENU, true);
     ::SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
-}
-
-bool RunUnix(const std::string& command, const std::string& doneFile, int timeoutMs)
-{
-    ::DeleteFileA(WinPath(doneFile).c_str());
-    std::string cmd = "/bin/sh -c \"" + command + " </dev/null >/dev/null 2>&1; touch " + doneFile + "\"";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return false;
-    const int64_t end = NowMs() + timeoutMs;
-    while (NowMs() < end)
-    {
-        if (::GetFileAttributesA(WinPath(doneFile).c_str()) != INVALID_FILE_ATTRIBUTES)
-            return true;
-        ::Sleep(10);
-    }
-    return false;
 }
 
 bool Screenshot(const std::string& unixPath)

@@ -4,6 +4,8 @@
 // screenshots of the display.
 #pragma once
 
+#include "support/WineSide.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -12,39 +14,30 @@
 
 namespace qvgui
 {
-
-int64_t NowMs();
-
-struct Box
-{
-    HWND hWnd = nullptr;
-    std::string caption;
-    std::string text;
-    std::string icon;  // "information", "exclamation", "hand", "none", "other"
-    bool hasCancel = false;
-};
+using namespace qvwine;
 
 class App
 {
 public:
     ~App();
 
-    // Starts the program; false if it cannot be started.
+    // Starts the program in its own folder; false if it cannot be started.
     bool Launch(const std::string& exePath);
     bool Running() const;
     // Waits for the program to end; returns its exit code, or -1 on timeout.
     long WaitExit(int timeoutMs);
     void Kill();
 
-    // The main dialog once it is visible and idle (Start enabled).
-    HWND WaitIdleDialog(int timeoutMs);
+    // The main dialog once it is visible and idle (Start enabled); nullptr
+    // after the time-out or once the program has ended.
+    HWND WaitIdleDialog(int timeoutMs, int pollMs = 5);
     HWND Dialog() const { return m_dialog; }
     HWND Control(int id) const { return ::GetDlgItem(m_dialog, id); }
 
     // A message box of the program (not its main dialog), or nullptr.
     bool FindBox(Box& box) const;
     bool WaitBox(Box& box, int timeoutMs) const;
-    void Answer(const Box& box, int button) const;
+    void Answer(const Box& box, int button) const { AnswerBox(box.hWnd, button); }
     // Waits for a top-level window of the program with this caption.
     HWND WaitWindow(const std::string& caption, int timeoutMs) const;
 
@@ -68,12 +61,6 @@ private:
     HWND m_dialog = nullptr;
 };
 
-// A visible message box of process pid (a dialog with the static text
-// control 0xFFFF) other than `exclude`, or nullptr.
-HWND FindMessageBox(DWORD pid, HWND exclude);
-// The box's icon: "information", "exclamation", "hand", "none" or "other".
-std::string MessageBoxIcon(HWND box);
-
 // Screenshot of the whole display (ImageMagick's import): a 24-bit BMP for
 // a .bmp path, else PNG.
 bool Screenshot(const std::string& unixPath);
@@ -86,10 +73,5 @@ struct Bitmap
     // Pixels in the rectangle with exactly this colour.
     int Count(const RECT& r, unsigned char red, unsigned char green, unsigned char blue) const;
 };
-
-// Runs a Unix command line and waits for `doneFile` to appear.
-bool RunUnix(const std::string& command, const std::string& doneFile, int timeoutMs);
-
-std::string WinPath(const std::string& unixPath);
 
 }  // namespace qvgui

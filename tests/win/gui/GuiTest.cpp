@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 using namespace qvgui;
 using qvtest::kFailed;
@@ -44,51 +45,47 @@ protected:
         qvtest::DeleteMarkerKey();
     }
 
-    // Answers boxes with `answer` until the run is over; returns their texts.
-    // With `cancelOnNote`, clicks Cancel once the unit logs that note.
-    std::vector<std::string> FollowRun(int answer, std::vector<std::string>* statuses = nullptr,
-                                       const Sim* sim = nullptr, const std::string& cancelOnNote = "")
+    // Answers every box with OK until the run is over and returns their
+    // texts; `each` sees the status label at every look, every `pollMs`.
+    std::vector<std::string> FollowRun(int pollMs, const std::function<void(const std::string& status)>& each)
     {
-        qvtest::LogTail log(sim ? sim->LogPath() : std::string());
-        bool cancelled = cancelOnNote.empty();
         std::vector<std::string> texts;
         bool started = false;
-        const int64_t end = NowMs() + 300000;
-        while (NowMs() < end)
+        for (const int64_t end = NowMs() + 300000; NowMs() < end;)
         {
             Box box;
             if (app.FindBox(box))
             {
                 texts.push_back(box.text);
-                app.Answer(box, answer);
+                app.Answer(box, IDOK);
                 continue;
             }
-            if (statuses)
-            {
-                const std::string s = app.Text(1007);
-                if (statuses->empty() || statuses->back() != s)
-                    statuses->push_back(s);
-            }
-            if (!cancelled && sim && log.Seen(cancelOnNote))
-            {
-                app.Click(1001);
-                cancelled = true;
-            }
+            each(app.Text(1007));
             if (!app.Enabled(1000))
                 started = true;
             else if (started)
                 break;
-            ::Sleep(2);
+            ::Sleep(static_cast<DWORD>(pollMs));
         }
-        EXPECT_TRUE(cancelled) << "the unit never reached " << cancelOnNote;
         return texts;
     }
 
-    // One press of Start through the window, boxes answered with OK.
+    // One press of Start through the window; with `cancelOnNote`, Cancel once
+    // the unit logs that note.
     std::vector<std::string> RunThroughWindow(const Sim& sim, const std::string& cancelOnNote)
     {
+        LogTail log(sim.LogPath());
+        bool cancelled = cancelOnNote.empty();
         app.Click(1000);
-        return FollowRun(IDOK, nullptr, &sim, cancelOnNote);
+        const auto texts = FollowRun(2, [&](const std::string&) {
+            if (!cancelled && log.Seen(cancelOnNote))
+            {
+                app.Click(1001);
+                cancelled = true;
+            }
+        });
+        EXPECT_TRUE(cancelled) << "the unit never reached " << cancelOnNote;
+        return texts;
     }
 
     App app;
@@ -149,7 +146,7 @@ TEST_F(Gui, KeysSystemMenuAboutAndHelp)
     EXPECT_TRUE(box.hasCancel);
     app.Answer(box, IDCANCEL);
     ASSERT_NE(nullptr, app.WaitIdleDialog(10000));
-    EXPECT_EQ("", sim.Log().FromPc()) << "declined: nothing sent";
+    EXPECT_EQ("", sim.Log().fromPc()) << "declined: nothing sent";
 
     ::PostMessageA(app.Dialog(), WM_SYSCOMMAND, 0x0010, 0);
     HWND about = app.WaitWindow("About Corvane QV-6100 Update", 10000);
@@ -181,49 +178,32 @@ TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
     ASSERT_NE(nullptr, app.WaitIdleDialog(20000));
 
     app.Click(1000);
-    std::vector<std::string> statuses, texts;
+    std::vector<std::string> statuses;
     bool checkedRunning = false, sawRed = false;
-    const int64_t end = NowMs() + 300000;
-    bool started = false;
-    while (NowMs() < end)
-    {
-        Box box;
-        if (app.FindBox(box))
-        {
-            texts.push_back(box.text);
-            app.Answer(box, IDOK);
-            continue;
-        }
-        const std::string s = app.Text(1007);
+    std::vector<std::string> texts = FollowRun(5, [&](const std::string& s) {
         if (statuses.empty() || statuses.back() != s)
             statuses.push_back(s);
-        if (!app.Enabled(1000))
-            started = true;
-        else if (started)
-            break;
-        if (!checkedRunning && s == "Transferring the new firmware...")
+        if (checkedRunning || s != "Transferring the new firmware...")
+            return;
+        checkedRunning = true;
+        for (int64_t until = NowMs() + 1000; NowMs() < until && app.Focus() != app.Control(1001);)
+            ::Sleep(5);
+        EXPECT_EQ(app.Control(1001), app.Focus()) << "focus on Cancel during the run";
+        EXPECT_TRUE(app.Enabled(1001));
+        EXPECT_FALSE(app.Enabled(1002));
+        EXPECT_FALSE(app.Enabled(1003));
+        EXPECT_TRUE(app.Enabled(1006));
+        EXPECT_TRUE(app.Visible(1009));
+        const std::string shot = Artifacts() + "/running.bmp";
+        Bitmap bmp;
+        if (Screenshot(shot) && bmp.Load(shot))
         {
-            checkedRunning = true;
-            for (int64_t until = NowMs() + 1000; NowMs() < until && app.Focus() != app.Control(1001);)
-                ::Sleep(5);
-            EXPECT_EQ(app.Control(1001), app.Focus()) << "focus on Cancel during the run";
-            EXPECT_TRUE(app.Enabled(1001));
-            EXPECT_FALSE(app.Enabled(1002));
-            EXPECT_FALSE(app.Enabled(1003));
-            EXPECT_TRUE(app.Enabled(1006));
-            EXPECT_TRUE(app.Visible(1009));
-            const std::string shot = Artifacts() + "/running.bmp";
-            Bitmap bmp;
-            if (Screenshot(shot) && bmp.Load(shot))
-            {
-                RECT r;
-                ::GetWindowRect(app.Control(1009), &r);
-                sawRed = bmp.Count(r, 255, 0, 0) > 20;
-            }
-            Screenshot(Artifacts() + "/running.png");
+            RECT r;
+            ::GetWindowRect(app.Control(1009), &r);
+            sawRed = bmp.Count(r, 255, 0, 0) > 20;
         }
-        ::Sleep(5);
-    }
+        Screenshot(Artifacts() + "/running.png");
+    });
     ASSERT_EQ(4u, texts.size()) << ::testing::PrintToString(texts);
     EXPECT_EQ("Completed!  The firmware has been updated.", texts[2]);
     EXPECT_TRUE(sawRed) << "the caution text is red";
@@ -251,30 +231,14 @@ TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
     // now stored: Cancel while the firmware goes out.
     ASSERT_TRUE(sim.Start("--mode writing"));
     app.Click(1000);
-    texts.clear();
-    started = false;
     bool cancelled = false;
-    const int64_t end2 = NowMs() + 300000;
-    while (NowMs() < end2)
-    {
-        Box box;
-        if (app.FindBox(box))
-        {
-            texts.push_back(box.text);
-            app.Answer(box, IDOK);
-            continue;
-        }
-        if (!cancelled && app.Text(1007) == "Transferring the new firmware...")
+    texts = FollowRun(5, [&](const std::string& s) {
+        if (!cancelled && s == "Transferring the new firmware...")
         {
             app.Click(1001);
             cancelled = true;
         }
-        if (!app.Enabled(1000))
-            started = true;
-        else if (started)
-            break;
-        ::Sleep(5);
-    }
+    });
     ASSERT_EQ(2u, texts.size()) << ::testing::PrintToString(texts);
     EXPECT_EQ(kFailed, texts[1]);
     app.Click(1002);

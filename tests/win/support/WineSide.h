@@ -1,0 +1,161 @@
+// What the Windows-target tests, the GUI driver and the benchmarks share
+// under Wine: the clock, the environment, paths and files, Unix commands, the
+// simulated unit as a process, and finding and answering message boxes.
+#pragma once
+
+#include "sim/wire_log_reader.hpp"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qvwine
+{
+
+// Microseconds of QueryPerformanceCounter. Under Wine it counts
+// CLOCK_MONOTONIC_RAW, the clock the simulator stamps its wire log with.
+int64_t NowUs();
+inline int64_t NowMs()
+{
+    return NowUs() / 1000;
+}
+
+std::string Env(const char* name, const std::string& fallback = std::string());
+
+// A Unix path as Wine's Z: drive sees it; Windows paths pass unchanged.
+std::string WinPath(const std::string& path);
+
+// Files by Unix or Windows path.
+std::string ReadFileBytes(const std::string& path);
+bool FileExists(const std::string& path);
+void MakeDir(const std::string& path);
+void TouchFile(const std::string& path);
+void RemoveFile(const std::string& path);
+
+// Starts `/bin/sh -c "<command>"` and returns without waiting for it (Wine
+// gives no waitable handle for a Unix process).
+bool StartUnix(const std::string& command);
+// Runs a Unix command line, its output discarded, and waits for `doneFile`
+// to appear.
+bool RunUnix(const std::string& command, const std::string& doneFile, int timeoutMs);
+
+// ---------------------------------------------------------------------------
+// The simulated QV-6100: the native simulator, publishing COM<com> in this
+// prefix, with its files in `dir` (a Unix path).
+
+class Simulator
+{
+public:
+    Simulator(int com, const std::string& dir);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Returns once the port is published; on failure `error` says why.
+    // QV_SIM names the simulator, else the one the build configured.
+    bool Start(const std::string& options, int lifetimeSec, std::string& error);
+    // Asks it to stop and waits for its "# stopped" note (its files are then
+    // complete). False if it did not stop within 10 s.
+    bool Stop();
+
+    qvsim::WireLogReader Log() const;
+    std::string LogPath() const { return m_dir + "/wire.log"; }
+    std::string ImagePath() const { return m_dir + "/image.bin"; }
+    std::string ProgramPath() const { return m_dir + "/program.bin"; }
+    int Com() const { return m_com; }
+    std::string PortName() const { return "COM" + std::to_string(m_com); }
+
+private:
+    bool LogEndsStopped() const;
+
+    int m_com;
+    std::string m_dir;
+    bool m_running = false;
+};
+
+// Watches a growing wire log for a note, reading only what was added since
+// the last look (the log reaches hundreds of kilobytes during a transfer).
+class LogTail
+{
+public:
+    explicit LogTail(std::string path) : m_path(std::move(path)) {}
+    // True once a note line containing `note` has been written.
+    bool Seen(const std::string& note);
+
+private:
+    std::string m_path;
+    std::string m_tail;
+    long m_offset = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Windows and message boxes
+
+// Never blocks on a busy program.
+std::string WindowText(HWND hWnd);
+// A visible top-level window of process pid, other than `exclude`, that
+// `match` accepts; or nullptr.
+HWND FindTopWindow(DWORD pid, const std::function<bool(HWND)>& match, HWND exclude = nullptr);
+
+enum class BoxIcon
+{
+    None,
+    Information,
+    Exclamation,
+    Hand,
+    Unknown
+};
+
+struct Box
+{
+    HWND hWnd = nullptr;
+    std::string caption;
+    std::string text;
+    BoxIcon icon = BoxIcon::None;
+    bool hasCancel = false;
+    int64_t shownUs = 0;  // when it was found
+};
+
+// A visible message box of process pid (a dialog with the static text
+// control 0xFFFF) other than `exclude`, or nullptr.
+HWND FindMessageBox(DWORD pid, HWND exclude = nullptr);
+Box ReadBox(HWND box);
+// Presses one of the box's buttons and waits up to 5 s for the box to go.
+void AnswerBox(HWND box, int button);
+// Selects `text` in a combo box of this process, adding it if missing.
+void SelectOrAdd(HWND combo, const std::string& text);
+
+// Reads and answers the message boxes of this process from a thread of its
+// own, polling every `pollMs`.
+class BoxWatcher
+{
+public:
+    explicit BoxWatcher(int pollMs = 2);
+    ~BoxWatcher();
+    BoxWatcher(const BoxWatcher&) = delete;
+    BoxWatcher& operator=(const BoxWatcher&) = delete;
+
+    // Answers for the next boxes, in order (IDOK or IDCANCEL); IDOK after.
+    void Answer(std::vector<int> answers);
+    std::vector<Box> Boxes() const;
+    std::vector<std::string> Texts() const;
+    void Clear();
+
+private:
+    void Run();
+
+    const int m_pollMs;
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_mutex;
+    std::vector<Box> m_boxes;
+    std::vector<int> m_answers;
+    std::thread m_thread;  // last: it starts once the rest is built
+};
+
+}  // namespace qvwine
