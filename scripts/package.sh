@@ -6,8 +6,9 @@
 # Further options go to the configure step. The same commit gives the same
 # bytes (SOURCE_DATE_EPOCH: the environment's, else the commit's time).
 set -euo pipefail
-cd "$(dirname "$0")/.."
 
+# Payload paths are taken from where the command was given.
+absolute() { [ -z "$1" ] || realpath -m -- "$1"; }
 placeholder=0
 image=""
 program=""
@@ -15,11 +16,18 @@ args=()
 for a in "$@"; do
   case $a in
     --placeholder) placeholder=1 ;;
-    -DQV_FIRMWARE_IMAGE=* | -DQV_FIRMWARE_IMAGE:*=*) image=${a#*=}; args+=("$a") ;;
-    -DQV_WRITE_CONTROL_PROGRAM=* | -DQV_WRITE_CONTROL_PROGRAM:*=*) program=${a#*=}; args+=("$a") ;;
+    -DQV_FIRMWARE_IMAGE=* | -DQV_FIRMWARE_IMAGE:*=*)
+      image=$(absolute "${a#*=}")
+      args+=("-DQV_FIRMWARE_IMAGE=$image")
+      ;;
+    -DQV_WRITE_CONTROL_PROGRAM=* | -DQV_WRITE_CONTROL_PROGRAM:*=*)
+      program=$(absolute "${a#*=}")
+      args+=("-DQV_WRITE_CONTROL_PROGRAM=$program")
+      ;;
     *) args+=("$a") ;;
   esac
 done
+cd "$(dirname "$0")/.."
 if [ "$placeholder" -eq 0 ] && { [ -z "$image" ] || [ -z "$program" ]; }; then
   cat >&2 <<'END'
 package.sh: error: the packages need the maker's two payload files:
@@ -35,7 +43,8 @@ scripts/setup.sh
 build=build/package
 dist=$build/dist
 # Empty payloads first, so that a value from an earlier run never stays.
-cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64.cmake --no-warn-unused-cli \
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
   -DQV_FIRMWARE_IMAGE= -DQV_WRITE_CONTROL_PROGRAM= ${args[@]+"${args[@]}"} >/dev/null
 rm -rf "$dist"
 cmake --build "$build" --target qv_dist -j"${QV_JOBS:-2}"
