@@ -16,16 +16,24 @@ if(NOT TARGET qv_help)
 endif()
 
 set(QV_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
-set(QV_DIST_NAME QV6100_UPDATE-${PROJECT_VERSION})
+# A build with placeholder payloads says so in its packages' names, the
+# installer's first page and the zip's README.txt.
+if(QV_PLACEHOLDER_BUILD)
+  set(QV_DIST_NAME QV6100_UPDATE-${PROJECT_VERSION}-placeholder)
+  set(_nsis_placeholder -DPLACEHOLDER)
+  # Windows line ends, as README.txt has (configure_file leaves a value's own).
+  set(QV_README_PLACEHOLDER
+      "\r\nPLACEHOLDER BUILD: this package contains no real firmware. Do not use it\r\non a QV-6100.\r\n")
+else()
+  set(QV_DIST_NAME QV6100_UPDATE-${PROJECT_VERSION})
+  set(_nsis_placeholder "")
+  set(QV_README_PLACEHOLDER "")
+endif()
 set(QV_SETUP ${QV_DIST_DIR}/${QV_DIST_NAME}-setup.exe)
 set(QV_PORTABLE_ZIP ${QV_DIST_DIR}/${QV_DIST_NAME}-portable.zip)
 set(_chm ${CMAKE_BINARY_DIR}/QV6100_UPDATE.chm)
 set(_exe $<TARGET_FILE:QV6100_UPDATE>)
 file(MAKE_DIRECTORY ${QV_DIST_DIR})
-
-# Windows shows the version resource as four numbers: 1.09 is 1.9.0.0.
-math(EXPR _minor "${PROJECT_VERSION_MINOR}")
-set(_vi_version "${PROJECT_VERSION_MAJOR}.${_minor}.0.0")
 
 # ---- Installer ------------------------------------------------------------------
 set(_pf86 "ProgramFiles(x86)")
@@ -36,7 +44,7 @@ if(MAKENSIS)
   add_custom_command(
     OUTPUT ${QV_SETUP}
     COMMAND ${MAKENSIS} -V2 -WX
-            -DVERSION=${PROJECT_VERSION} -DVIVERSION=${_vi_version}
+            -DVERSION=${PROJECT_VERSION} -DVIVERSION=${QV_VI_VERSION} ${_nsis_placeholder}
             -DEXE=${_exe} -DCHM=${_chm}
             -DICON=${CMAKE_SOURCE_DIR}/ui/res/QV6100_UPDATE.ico
             -DOUTFILE=${QV_SETUP}
@@ -55,21 +63,34 @@ endif()
 
 # ---- Portable zip ---------------------------------------------------------------
 # One folder holding the program, its help file, a short text on use and the
-# script for Linux users; CMake writes the zip, so no zip tool is needed.
+# script for Linux users. installer/make_zip.py writes it the same way every
+# time (order, times, modes); without Python, CMake writes it, which records
+# the builder's user and group.
 configure_file(${CMAKE_SOURCE_DIR}/installer/README.txt.in ${CMAKE_BINARY_DIR}/dist-stage/README.txt
                @ONLY NEWLINE_STYLE CRLF)
 set(_stage ${CMAKE_BINARY_DIR}/dist-stage)
 set(_folder ${_stage}/${QV_DIST_NAME})
+set(_files ${_exe} ${_chm} ${CMAKE_BINARY_DIR}/dist-stage/README.txt ${CMAKE_SOURCE_DIR}/scripts/run-on-linux.sh)
+find_package(Python3 QUIET COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  set(_zip_command COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/installer/make_zip.py
+      ${QV_PORTABLE_ZIP} ${QV_SOURCE_DATE_EPOCH} ${QV_DIST_NAME} ${_files})
+else()
+  set(ENV{SOURCE_DATE_EPOCH} ${QV_SOURCE_DATE_EPOCH}) # string(TIMESTAMP) gives that time
+  string(TIMESTAMP _date "%Y-%m-%d %H:%M:%S" UTC)
+  set(_zip_command
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${_folder}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${_folder}
+    COMMAND ${CMAKE_COMMAND} -E copy ${_files} ${_folder}
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${QV_PORTABLE_ZIP}
+    COMMAND ${CMAKE_COMMAND} -E env TZ=UTC ${CMAKE_COMMAND} -E tar cf ${QV_PORTABLE_ZIP} --format=zip
+            "--mtime=${_date} UTC" ${QV_DIST_NAME})
+endif()
 add_custom_command(
   OUTPUT ${QV_PORTABLE_ZIP}
-  COMMAND ${CMAKE_COMMAND} -E rm -rf ${_folder}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${_folder}
-  COMMAND ${CMAKE_COMMAND} -E copy ${_exe} ${_chm} ${CMAKE_BINARY_DIR}/dist-stage/README.txt
-          ${CMAKE_SOURCE_DIR}/scripts/run-on-linux.sh ${_folder}
-  COMMAND ${CMAKE_COMMAND} -E rm -f ${QV_PORTABLE_ZIP}
-  COMMAND ${CMAKE_COMMAND} -E tar cf ${QV_PORTABLE_ZIP} --format=zip ${QV_DIST_NAME}
+  ${_zip_command}
   WORKING_DIRECTORY ${_stage}
-  DEPENDS QV6100_UPDATE ${_chm} ${CMAKE_BINARY_DIR}/dist-stage/README.txt ${CMAKE_SOURCE_DIR}/scripts/run-on-linux.sh
+  DEPENDS QV6100_UPDATE ${_files} ${CMAKE_SOURCE_DIR}/installer/make_zip.py ${QV_EPOCH_STAMP}
   COMMENT "Building the portable zip ${QV_DIST_NAME}-portable.zip"
   VERBATIM)
 add_custom_target(qv_portable ALL DEPENDS ${QV_PORTABLE_ZIP})

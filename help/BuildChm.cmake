@@ -4,7 +4,12 @@
 # is checked here and any warning or error fails the build.
 #
 # cmake -DCHMCMD=... -DWORK_DIR=... -DPROJECT=x.hhp -DCHM=x.chm
-#       -DTOC=x.hhc -DINDEX=x.hhk -DOUTPUT=/path/x.chm -P BuildChm.cmake
+#       -DTOC=x.hhc -DINDEX=x.hhk -DOUTPUT=/path/x.chm
+#       [-DSETARCH=setarch -DPYTHON=python3 -DSOURCE_DATE_EPOCH=seconds] -P BuildChm.cmake
+#
+# Reproducible output: chmcmd orders some of its tables by memory address, so
+# it runs without address space randomisation (setarch -R), and the two build
+# times it writes are set from SOURCE_DATE_EPOCH (FixChmTimes.py).
 
 foreach(_v CHMCMD WORK_DIR PROJECT CHM TOC INDEX OUTPUT)
   if(NOT DEFINED ${_v} OR "${${_v}}" STREQUAL "")
@@ -26,8 +31,12 @@ foreach(_sitemap ${TOC} ${INDEX})
 endforeach()
 
 file(REMOVE ${WORK_DIR}/${CHM})
+set(_run ${CHMCMD})
+if(SETARCH)
+  set(_run ${SETARCH} ${CMAKE_HOST_SYSTEM_PROCESSOR} -R ${CHMCMD})
+endif()
 execute_process(
-  COMMAND ${CHMCMD} ${PROJECT}
+  COMMAND ${_run} ${PROJECT}
   WORKING_DIRECTORY ${WORK_DIR}
   RESULT_VARIABLE _rc
   OUTPUT_VARIABLE _out
@@ -51,6 +60,14 @@ file(SIZE ${_chm} _size)
 file(READ ${_chm} _magic LIMIT 4 HEX)
 if(_size LESS 4096 OR NOT _magic STREQUAL "49545346") # "ITSF"
   message(FATAL_ERROR "${CHM} is not a valid help file (${_size} bytes):\n${_out}${_err}")
+endif()
+
+if(PYTHON AND DEFINED SOURCE_DATE_EPOCH)
+  execute_process(COMMAND ${PYTHON} ${CMAKE_CURRENT_LIST_DIR}/FixChmTimes.py ${_chm} ${SOURCE_DATE_EPOCH}
+                  RESULT_VARIABLE _rc)
+  if(NOT _rc EQUAL 0)
+    message(FATAL_ERROR "FixChmTimes.py failed on ${_chm}")
+  endif()
 endif()
 
 file(COPY_FILE ${_chm} ${OUTPUT})

@@ -2,7 +2,9 @@
 ; a Start-menu shortcut, an uninstaller and its entry in the list of programs.
 ;
 ; Built by cmake/Distribution.cmake (scripts/package.sh), which passes:
-;   -DVERSION=1.09 -DVIVERSION=1.9.0.0 -DEXE=... -DCHM=... -DICON=... -DOUTFILE=...
+;   -DVERSION=... -DVIVERSION=... -DEXE=... -DCHM=... -DICON=... -DOUTFILE=...
+; (the version from project() in CMakeLists.txt, e.g. 1.09 and 1.9.0.0), and
+; -DPLACEHOLDER for a build with placeholder payloads.
 
 !ifndef VERSION | VIVERSION | EXE | CHM | ICON | OUTFILE
   !error "Build with cmake (scripts/package.sh): VERSION, VIVERSION, EXE, CHM, ICON and OUTFILE must be defined"
@@ -14,6 +16,8 @@ Target amd64-unicode
 SetCompressor /SOLID lzma
 ManifestDPIAware true
 RequestExecutionLevel admin
+; The packed files get no build times: the same files give the same installer.
+SetDateSave off
 
 !define PRODUCT "QV-6100 Update"
 !define PUBLISHER "Corvane"
@@ -35,7 +39,11 @@ VIProductVersion "${VIVERSION}"
 VIFileVersion "${VIVERSION}"
 VIAddVersionKey /LANG=0 "ProductName" "${PUBLISHER} ${PRODUCT}"
 VIAddVersionKey /LANG=0 "CompanyName" "${PUBLISHER}"
-VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} ${VERSION} Setup"
+!ifdef PLACEHOLDER
+  VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} ${VERSION} Setup (placeholder build: no real firmware)"
+!else
+  VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} ${VERSION} Setup"
+!endif
 VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
@@ -52,6 +60,9 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\QV6100_UPDATE.chm"
 !define MUI_FINISHPAGE_SHOWREADME_TEXT "Show the help"
 !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
+!ifdef PLACEHOLDER
+  !define MUI_WELCOMEPAGE_TEXT "PLACEHOLDER BUILD: this package contains no real firmware. Do not use it on a QV-6100.$\r$\n$\r$\n$(MUI_TEXT_WELCOME_INFO_TEXT)"
+!endif
 
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY

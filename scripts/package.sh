@@ -1,30 +1,70 @@
 #!/usr/bin/env bash
-# Builds what users get: the installer and the portable zip, in build/win/dist/.
-#   scripts/package.sh [CMAKE-OPTIONS...]
-# Options go to the configure step, for example the maker's payload files:
+# Builds what users get: the installer and the portable zip, with their
+# SHA256SUMS, in build/package/dist/ (a build folder of its own, without tests).
 #   scripts/package.sh -DQV_FIRMWARE_IMAGE=/path/to/firmware.bin -DQV_WRITE_CONTROL_PROGRAM=/path/to/program.bin
+#   scripts/package.sh --placeholder      packages with placeholder payloads, for trying out only
+# Further options go to the configure step. The same commit gives the same
+# bytes (SOURCE_DATE_EPOCH: the environment's, else the commit's time).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-scripts/setup.sh
-cmake --preset win "$@" >/dev/null
-cmake --build --preset win --target qv_dist -j"${QV_JOBS:-2}"
 
-dist=build/win/dist
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win/CMakeCache.txt)
-setup=$dist/QV6100_UPDATE-$version-setup.exe
-zip=$dist/QV6100_UPDATE-$version-portable.zip
-for f in "$setup" "$zip"; do
-  [ -f "$f" ] || { echo "package.sh: error: the build did not produce $f" >&2; exit 1; }
+# Payload paths are taken from where the command was given.
+absolute() { [ -z "$1" ] || realpath -m -- "$1"; }
+placeholder=0
+image=""
+program=""
+args=()
+for a in "$@"; do
+  case $a in
+    --placeholder) placeholder=1 ;;
+    -DQV_FIRMWARE_IMAGE=* | -DQV_FIRMWARE_IMAGE:*=*)
+      image=$(absolute "${a#*=}")
+      args+=("-DQV_FIRMWARE_IMAGE=$image")
+      ;;
+    -DQV_WRITE_CONTROL_PROGRAM=* | -DQV_WRITE_CONTROL_PROGRAM:*=*)
+      program=$(absolute "${a#*=}")
+      args+=("-DQV_WRITE_CONTROL_PROGRAM=$program")
+      ;;
+    *) args+=("$a") ;;
+  esac
 done
+cd "$(dirname "$0")/.."
+if [ "$placeholder" -eq 0 ] && { [ -z "$image" ] || [ -z "$program" ]; }; then
+  cat >&2 <<'END'
+package.sh: error: the packages need the maker's two payload files:
+  the firmware image (262,144 bytes)          -DQV_FIRMWARE_IMAGE=/path/to/firmware.bin
+  the write control program (1,436 bytes)     -DQV_WRITE_CONTROL_PROGRAM=/path/to/program.bin
+Packages with placeholder payloads, which write no real firmware and are named
+...-placeholder-..., are built only when asked: scripts/package.sh --placeholder
+END
+  exit 2
+fi
+
+scripts/setup.sh
+build=build/package
+dist=$build/dist
+# Empty payloads first, so that a value from an earlier run never stays.
+cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64.cmake --no-warn-unused-cli \
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  -DQV_FIRMWARE_IMAGE= -DQV_WRITE_CONTROL_PROGRAM= ${args[@]+"${args[@]}"} >/dev/null
+rm -rf "$dist"
+cmake --build "$build" --target qv_dist -j"${QV_JOBS:-2}"
+
+shopt -s nullglob
+setup=("$dist"/QV6100_UPDATE-*-setup.exe)
+zip=("$dist"/QV6100_UPDATE-*-portable.zip)
+if [ ${#setup[@]} -ne 1 ] || [ ${#zip[@]} -ne 1 ]; then
+  echo "package.sh: error: the build did not produce one installer and one zip in $dist" >&2
+  exit 1
+fi
+(cd "$dist" && sha256sum -- "$(basename "${setup[0]}")" "$(basename "${zip[0]}")" >SHA256SUMS)
 
 echo
-echo "QV-6100 Update $version:"
-for f in "$setup" "$zip"; do
-  printf '  %-50s %9s bytes  sha256 %s\n' "$f" "$(stat -c %s "$f")" "$(sha256sum "$f" | cut -d' ' -f1)"
+echo "Packages in $dist:"
+for f in "${setup[0]}" "${zip[0]}"; do
+  printf '  %-50s %9s bytes  sha256 %s\n' "$(basename "$f")" "$(stat -c %s "$f")" "$(sha256sum "$f" | cut -d' ' -f1)"
 done
-if grep -q '^QV_FIRMWARE_IMAGE:FILEPATH=$' build/win/CMakeCache.txt ||
-  grep -q '^QV_WRITE_CONTROL_PROGRAM:FILEPATH=$' build/win/CMakeCache.txt; then
+echo "  SHA256SUMS"
+if [ -z "$image" ] || [ -z "$program" ]; then
   echo
   echo "WARNING: built with placeholder payloads: these packages write no real firmware."
-  echo "Give the maker's files with -DQV_FIRMWARE_IMAGE=... -DQV_WRITE_CONTROL_PROGRAM=... (see README.md)."
 fi

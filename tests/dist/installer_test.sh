@@ -3,7 +3,7 @@
 # uninstall entry, the program's registry key, version metadata), then what the
 # uninstaller leaves. Twice: into Program Files, and into a folder of the
 # user's choice that also holds a file of the user's own.
-# Environment: QV_DIST_TEST_DIR QV_SETUP QV_EXE QV_CHM QV_PROBE QV_VERSION QV_VI_VERSION
+# Environment: QV_DIST_TEST_DIR QV_SETUP QV_EXE QV_CHM QV_PROBE QV_VERSION QV_VI_VERSION QV_PLACEHOLDER
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 for v in QV_SETUP QV_EXE QV_CHM QV_PROBE QV_VERSION QV_VI_VERSION; do
@@ -46,6 +46,19 @@ grep -qx "FileVersion=$QV_VERSION" <<<"$meta" || fail "installer FileVersion is 
 grep -qx "FixedProductVersion=$QV_VI_VERSION" <<<"$meta" || fail "installer product version is not $QV_VI_VERSION"
 grep -qx "CompanyName=Corvane" <<<"$meta" || fail "installer CompanyName is not Corvane"
 grep -q "^ProductName=.*QV-6100 Update" <<<"$meta" || fail "installer ProductName does not name QV-6100 Update"
+
+# A placeholder build says so in the program's and the installer's
+# FileDescription; a real one does not.
+exe_meta=$(probe version "$(winepath -w "$QV_EXE" 2>/dev/null)")
+grep -qx "FixedProductVersion=$QV_VI_VERSION" <<<"$exe_meta" || fail "program product version is not $QV_VI_VERSION"
+if [ "${QV_PLACEHOLDER:-}" = ON ]; then
+  grep -qx "FileDescription=QV-6100 Update (placeholder build: no real firmware)" <<<"$exe_meta" ||
+    fail "the placeholder program's FileDescription does not say so: $exe_meta"
+  grep -q "^FileDescription=.*placeholder build" <<<"$meta" || fail "the placeholder installer's FileDescription does not say so"
+else
+  grep -qx "FileDescription=QV-6100 Update" <<<"$exe_meta" || fail "the program's FileDescription is not QV-6100 Update"
+  ! grep -qi placeholder <<<"$meta$exe_meta" || fail "a build with real payloads calls itself a placeholder"
+fi
 
 # install DIR-UNIX DIR-WINDOWS [INSTALLER-ARGS...]
 install_and_check() {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The portable zip: one folder with the program and the help file as built,
 # the text on use naming this version, and the Linux script, executable.
-# Environment: QV_DIST_TEST_DIR QV_PORTABLE_ZIP QV_EXE QV_CHM QV_VERSION QV_SOURCE_DIR
+# Environment: QV_DIST_TEST_DIR QV_PORTABLE_ZIP QV_SETUP QV_EXE QV_CHM QV_VERSION QV_SOURCE_DIR QV_PLACEHOLDER
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 for v in QV_PORTABLE_ZIP QV_EXE QV_CHM QV_VERSION QV_SOURCE_DIR; do
@@ -9,7 +9,11 @@ for v in QV_PORTABLE_ZIP QV_EXE QV_CHM QV_VERSION QV_SOURCE_DIR; do
 done
 [ -f "$QV_PORTABLE_ZIP" ] || fail "missing build output $QV_PORTABLE_ZIP (build the win preset first)"
 
+# A placeholder build says so in the names of the packages and the folder.
 folder=QV6100_UPDATE-$QV_VERSION
+[ "${QV_PLACEHOLDER:-}" = ON ] && folder=$folder-placeholder
+[ "$(basename "$QV_PORTABLE_ZIP")" = "$folder-portable.zip" ] || fail "the zip is not named $folder-portable.zip"
+[ "$(basename "$QV_SETUP")" = "$folder-setup.exe" ] || fail "the installer is not named $folder-setup.exe"
 expected="$folder/
 $folder/QV6100_UPDATE.chm
 $folder/QV6100_UPDATE.exe
@@ -41,8 +45,8 @@ cmp "$QV_SOURCE_DIR/scripts/run-on-linux.sh" "$out/$folder/run-on-linux.sh" || f
 mode=$(python3 -c '
 import sys, zipfile
 info = zipfile.ZipFile(sys.argv[1]).getinfo(sys.argv[2])
-print(oct((info.external_attr >> 16) & 0o777))' "$QV_PORTABLE_ZIP" "$folder/run-on-linux.sh")
-[ $((mode & 0100)) -ne 0 ] || fail "run-on-linux.sh is not executable in the zip (mode $mode)"
+print("%o" % ((info.external_attr >> 16) & 0o777))' "$QV_PORTABLE_ZIP" "$folder/run-on-linux.sh")
+[ $((8#$mode & 8#100)) -ne 0 ] || fail "run-on-linux.sh is not executable in the zip (mode $mode)"
 
 # README.txt: plain text with Windows line ends, naming the version and the
 # steps a user needs.
@@ -57,5 +61,11 @@ for needle in "QV-6100 Update $QV_VERSION" "QV6100_UPDATE.exe" "QV6100_UPDATE.ch
   grep -qF "$needle" <<<"$text" || fail "README.txt does not mention: $needle"
 done
 grep -q '@' <<<"$text" && fail "README.txt holds an unreplaced @VARIABLE@"
+warning="PLACEHOLDER BUILD: this package contains no real firmware."
+if [ "${QV_PLACEHOLDER:-}" = ON ]; then
+  grep -qF "$warning" <<<"$text" || fail "the placeholder build's README.txt does not say so"
+else
+  ! grep -qi placeholder <<<"$text" || fail "README.txt of a build with real payloads mentions a placeholder"
+fi
 
 echo "PASS: $(basename "$QV_PORTABLE_ZIP"), $(stat -c %s "$QV_PORTABLE_ZIP") bytes"
