@@ -14,7 +14,6 @@ namespace
 const DWORD kBaudRate = 9600;
 const DWORD kDriverQueueBytes = 4096;
 const UINT kPollSleepMs = 1;
-const char kOpenFailedText[] = "Failed to open serial port.";
 }  // namespace
 
 // ---------------------------------------------------------------------------

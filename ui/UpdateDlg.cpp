@@ -13,7 +13,6 @@
 
 namespace
 {
-const char kNoPortsText[] = "There are no serial ports available.";
 const char kHelpFileName[] = "QV6100_UPDATE.chm";
 const COLORREF kCautionTextColour = RGB(255, 0, 0);
 const int kProgressMax = 100;

@@ -2,8 +2,7 @@
 #include "payload/Payload.h"
 #include "ui/UpdateDlg.h"
 #include "update/BlockTable.h"
-
-#include <string>
+#include "update/Texts.h"
 
 namespace
 {
@@ -42,8 +41,8 @@ BYTE BlockChecksum(const BYTE* data, DWORD size)
 int CUpdateDlg::TransferFirmware(const BYTE* image)
 {
     SetProgressRange();
-    m_strStatus = "Transferring the new firmware...";
-    m_strPercent = "0%";
+    m_strStatus = kTransferringText;
+    m_strPercent = PercentText(0);
     PushLabels();
 
     DWORD offset = 0;
@@ -83,7 +82,7 @@ int CUpdateDlg::TransferFirmware(const BYTE* image)
 
             const int percent = static_cast<int>(offset * 100 / kPercentDivisor);
             SetProgressPos(percent);
-            m_strPercent = std::to_string(percent) + "%";
+            m_strPercent = PercentText(percent);
             PushLabels();
 
             PumpOneMessage();
@@ -99,7 +98,7 @@ int CUpdateDlg::TransferFirmware(const BYTE* image)
 
         if (b == kBlockCount - 1)
         {
-            m_strPercent = "100%";
+            m_strPercent = PercentText(100);
             PushLabels();
             return 1;
         }
