@@ -8,6 +8,7 @@ include_guard(DIRECTORY)
 # put test doubles in their place.
 set(QV_ENGINE_SOURCES
   ${CMAKE_SOURCE_DIR}/serial/SerialLink.cpp
+  ${CMAKE_SOURCE_DIR}/update/BlockTable.cpp
   ${CMAKE_SOURCE_DIR}/update/Identify.cpp
   ${CMAKE_SOURCE_DIR}/update/ProgramLoad.cpp
   ${CMAKE_SOURCE_DIR}/update/RunUpdate.cpp
