@@ -13,7 +13,6 @@ namespace
 {
 const DWORD kBaudRate = 9600;
 const DWORD kDriverQueueBytes = 4096;
-const UINT kPollSleepMs = 1;
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -303,7 +302,7 @@ int CUpdateDlg::WaitForBytes(UINT timeoutMs, const BYTE* expected, int count)
         PumpOneMessage();
         if (m_bCancel == 1)
             return 0;
-        ::Sleep(kPollSleepMs);
+        ::Sleep(kWaitStepMs);
         if (m_bTimeout == 1)
             return 0;
     }

@@ -35,7 +35,7 @@ int CUpdateDlg::SyncBitRate()
                     return 0;
                 break;
             }
-            ::Sleep(1);
+            ::Sleep(kWaitStepMs);
             PumpOneMessage();
             if (m_bTimeout == 1)
                 break;
@@ -55,7 +55,7 @@ int CUpdateDlg::SyncBitRate()
                 return 0;
             return reply[0] == kConfirmReply ? 1 : 0;
         }
-        ::Sleep(1);
+        ::Sleep(kWaitStepMs);
         PumpOneMessage();
         if (m_bTimeout == 1)
             return 0;
@@ -71,7 +71,7 @@ int CUpdateDlg::AwaitDirectRead(BYTE* rx, DWORD* pRead)
     do
     {
         PumpOneMessage();
-        ::Sleep(1);
+        ::Sleep(kWaitStepMs);
         if (m_bTimeout == 1)
             return 0;
         if (m_bCancel == 1)
