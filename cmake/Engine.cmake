@@ -3,10 +3,11 @@
 # (tests/native), which build the same sources against a fake Win32.
 include_guard(DIRECTORY)
 
-# The sources both builds compile: the serial link and the update engine. The
-# Windows program adds the registry, the dialog and the help; the native tests
-# put test doubles in their place.
+# The sources both builds compile: the serial link, the update engine and the
+# system's error texts. The Windows program adds the registry, the dialog and
+# the help; the native tests put test doubles in their place.
 set(QV_ENGINE_SOURCES
+  ${CMAKE_SOURCE_DIR}/framework/SystemError.cpp
   ${CMAKE_SOURCE_DIR}/serial/SerialLink.cpp
   ${CMAKE_SOURCE_DIR}/update/BlockTable.cpp
   ${CMAKE_SOURCE_DIR}/update/Identify.cpp
