@@ -9,51 +9,26 @@ endif()
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 
 # ---- Payloads -----------------------------------------------------------------
+include(${CMAKE_SOURCE_DIR}/cmake/Engine.cmake)
 set(QV_FIRMWARE_IMAGE "" CACHE FILEPATH
-    "Firmware image to build in (262,144 bytes). Empty: a placeholder that writes no real firmware.")
+    "Firmware image to build in (${QV_FIRMWARE_IMAGE_BYTES} bytes). Empty: a placeholder that writes no real firmware.")
 set(QV_WRITE_CONTROL_PROGRAM "" CACHE FILEPATH
-    "Write control program to build in (1,436 bytes, starting with its length 0x05 0x9A). Empty: a placeholder.")
+    "Write control program to build in (${QV_WRITE_CONTROL_PROGRAM_BYTES} bytes, starting with its length 0x05 0x9A). \
+Empty: a placeholder.")
 
-set(_payload_dir ${CMAKE_BINARY_DIR}/payload)
-file(MAKE_DIRECTORY ${_payload_dir})
-if(QV_FIRMWARE_IMAGE STREQUAL "" OR QV_WRITE_CONTROL_PROGRAM STREQUAL "")
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
-  add_custom_command(
-    OUTPUT ${_payload_dir}/placeholder-firmware-image.bin ${_payload_dir}/placeholder-write-control-program.bin
-    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/scripts/make_placeholder_payloads.py ${_payload_dir}
-    DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make_placeholder_payloads.py
-    COMMENT "Generating placeholder payloads (they write no real firmware)")
-endif()
+qv_embed_payloads(DIR ${CMAKE_BINARY_DIR}/payload SOURCES _payload_sources
+  IMAGE "${QV_FIRMWARE_IMAGE}" PROGRAM "${QV_WRITE_CONTROL_PROGRAM}" IMAGE_FILE _image PROGRAM_FILE _program)
 if(QV_FIRMWARE_IMAGE STREQUAL "")
-  set(_image ${_payload_dir}/placeholder-firmware-image.bin)
   message(STATUS "Firmware image: placeholder (writes no real firmware); set QV_FIRMWARE_IMAGE for a real one")
 else()
-  get_filename_component(_image "${QV_FIRMWARE_IMAGE}" ABSOLUTE)
   message(STATUS "Firmware image: ${_image}")
 endif()
-if(QV_WRITE_CONTROL_PROGRAM STREQUAL "")
-  set(_program ${_payload_dir}/placeholder-write-control-program.bin)
-else()
-  get_filename_component(_program "${QV_WRITE_CONTROL_PROGRAM}" ABSOLUTE)
+if(NOT QV_WRITE_CONTROL_PROGRAM STREQUAL "")
   message(STATUS "Write control program: ${_program}")
 endif()
 set(QV_FIRMWARE_IMAGE_FILE ${_image} CACHE INTERNAL "")
 
-add_custom_command(
-  OUTPUT ${_payload_dir}/FirmwareImage.cpp
-  COMMAND ${CMAKE_COMMAND} -DINPUT=${_image} -DOUTPUT=${_payload_dir}/FirmwareImage.cpp
-          -DSYMBOL=FirmwareImage -DSIZE=262144 "-DWHAT=Firmware image" -P ${CMAKE_SOURCE_DIR}/cmake/EmbedPayload.cmake
-  DEPENDS ${_image} ${CMAKE_SOURCE_DIR}/cmake/EmbedPayload.cmake
-  COMMENT "Embedding the firmware image")
-add_custom_command(
-  OUTPUT ${_payload_dir}/WriteControlProgram.cpp
-  COMMAND ${CMAKE_COMMAND} -DINPUT=${_program} -DOUTPUT=${_payload_dir}/WriteControlProgram.cpp
-          -DSYMBOL=WriteControlProgram -DSIZE=1436 -DLENGTH_FIELD=ON "-DWHAT=Write control program"
-          -P ${CMAKE_SOURCE_DIR}/cmake/EmbedPayload.cmake
-  DEPENDS ${_program} ${CMAKE_SOURCE_DIR}/cmake/EmbedPayload.cmake
-  COMMENT "Embedding the write control program")
-
-add_library(qv_payload STATIC ${_payload_dir}/FirmwareImage.cpp ${_payload_dir}/WriteControlProgram.cpp)
+add_library(qv_payload STATIC ${_payload_sources})
 target_include_directories(qv_payload PUBLIC ${CMAKE_SOURCE_DIR})
 
 # ---- Framework, engine, program -------------------------------------------------
@@ -61,10 +36,8 @@ add_library(qv_framework STATIC framework/Framework.cpp framework/Framework.h)
 target_include_directories(qv_framework PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(qv_framework PUBLIC comctl32)
 
-add_library(qv_engine STATIC
-  serial/SerialLink.cpp serial/PortNames.h
-  update/Registry.cpp update/RunUpdate.cpp update/Identify.cpp update/ProgramLoad.cpp update/Transfer.cpp
-  ui/UpdateDlg.cpp ui/UpdateDlg.h ui/HtmlHelp.cpp ui/AboutDlg.h)
+add_library(qv_engine STATIC ${QV_ENGINE_SOURCES}
+  serial/PortNames.h update/Registry.cpp ui/UpdateDlg.cpp ui/UpdateDlg.h ui/HtmlHelp.cpp ui/AboutDlg.h)
 target_link_libraries(qv_engine PUBLIC qv_framework qv_payload winmm advapi32)
 
 add_executable(QV6100_UPDATE WIN32

@@ -122,7 +122,6 @@ INT_PTR CDialog::DoModal()
     INT_PTR result = ::DialogBoxParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), hParent,
                                        &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
     m_hWnd = nullptr;
-    m_controls.clear();
     return result;
 }
 
@@ -143,25 +142,12 @@ BOOL CDialog::DestroyWindow()
         return FALSE;
     BOOL ok = ::DestroyWindow(m_hWnd);
     m_hWnd = nullptr;
-    m_controls.clear();
     return ok;
 }
 
 void CDialog::EndDialog(int nResult)
 {
     ::EndDialog(m_hWnd, nResult);
-}
-
-CWnd* CDialog::GetDlgItem(int nID)
-{
-    HWND hCtl = ::GetDlgItem(m_hWnd, nID);
-    if (!hCtl)
-        return nullptr;
-    auto it = m_controls.find(nID);
-    if (it == m_controls.end())
-        it = m_controls.try_emplace(nID, hCtl).first;
-    it->second.m_hWnd = hCtl;
-    return &it->second;
 }
 
 BOOL CDialog::UpdateData(BOOL bSaveAndValidate)
@@ -178,12 +164,9 @@ BOOL CDialog::OnInitDialog()
     UpdateData(FALSE);
 
     // The Help button is shown only when the main window handles ID_HELP.
-    if (CWnd* pHelp = GetDlgItem(ID_HELP))
-    {
-        CWnd* pMain = AfxGetMainWnd();
-        BOOL handled = pMain && pMain->OnWndMsg(WM_COMMAND, MAKEWPARAM(ID_HELP, 0), 0, nullptr);
-        pHelp->ShowWindow(handled ? SW_SHOW : SW_HIDE);
-    }
+    CWnd* pMain = AfxGetMainWnd();
+    const BOOL handled = pMain && pMain->OnWndMsg(WM_COMMAND, MAKEWPARAM(ID_HELP, 0), 0, nullptr);
+    ShowItem(ID_HELP, handled ? SW_SHOW : SW_HIDE);
     return TRUE;
 }
 

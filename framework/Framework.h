@@ -12,7 +12,6 @@
 #endif
 #include <windows.h>
 
-#include <map>
 #include <string>
 
 #ifndef ID_HELP
@@ -183,8 +182,20 @@ public:
     BOOL DestroyWindow();
     void EndDialog(int nResult);
 
-    // The child control with the given identifier, or nullptr.
-    CWnd* GetDlgItem(int nID);
+    // The child control with the given identifier, and thin wrappers on it.
+    // For a missing control each does nothing and returns 0.
+    HWND GetItem(int nID) const { return ::GetDlgItem(m_hWnd, nID); }
+    BOOL EnableItem(int nID, bool bEnable) { return ::EnableWindow(GetItem(nID), bEnable ? TRUE : FALSE); }
+    BOOL ShowItem(int nID, int nCmdShow) { return ::ShowWindow(GetItem(nID), nCmdShow); }
+    HWND FocusItem(int nID)
+    {
+        HWND hCtl = GetItem(nID);
+        return hCtl ? ::SetFocus(hCtl) : nullptr;
+    }
+    LRESULT SendItemMessage(int nID, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+    {
+        return ::SendDlgItemMessageA(m_hWnd, nID, message, wParam, lParam);
+    }
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
     BOOL IsDialogMessage(LPMSG lpMsg) { return ::IsDialogMessageA(m_hWnd, lpMsg); }
 
@@ -208,8 +219,6 @@ protected:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-
-    std::map<int, CWnd> m_controls;
 };
 
 // ---------------------------------------------------------------------------

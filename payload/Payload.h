@@ -1,4 +1,6 @@
 // What the program writes into the unit, fixed when the program is built.
+// The build reads the two sizes from here (cmake/Engine.cmake) to check the
+// payload files.
 #pragma once
 
 const int kFirmwareImageBytes = 262144;       // device addresses 0x00000 to 0x3FFFF

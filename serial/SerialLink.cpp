@@ -2,6 +2,7 @@
 // waits that the protocol steps are built from. Every Win32 call that touches
 // the port is here.
 #include "serial/SerialLink.h"
+#include "framework/SystemError.h"
 #include "serial/PortNames.h"
 #include "ui/UpdateDlg.h"
 #include "update/Texts.h"
@@ -13,8 +14,6 @@ namespace
 {
 const DWORD kBaudRate = 9600;
 const DWORD kDriverQueueBytes = 4096;
-const UINT kPollSleepMs = 1;
-const char kOpenFailedText[] = "Failed to open serial port.";
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -94,13 +93,12 @@ int CUpdateDlg::ProbePort(const char* name)
 int CUpdateDlg::OpenPort()
 {
     char name[64] = {};
-    CWnd* pList = GetDlgItem(IDC_PORT);
-    const LRESULT sel = pList ? pList->SendMessage(CB_GETCURSEL) : CB_ERR;
+    const LRESULT sel = SendItemMessage(IDC_PORT, CB_GETCURSEL);
     if (sel != CB_ERR)
     {
-        const LRESULT len = pList->SendMessage(CB_GETLBTEXTLEN, static_cast<WPARAM>(sel));
+        const LRESULT len = SendItemMessage(IDC_PORT, CB_GETLBTEXTLEN, static_cast<WPARAM>(sel));
         if (len != CB_ERR && len < static_cast<LRESULT>(sizeof name))
-            pList->SendMessage(CB_GETLBTEXT, static_cast<WPARAM>(sel), reinterpret_cast<LPARAM>(name));
+            SendItemMessage(IDC_PORT, CB_GETLBTEXT, static_cast<WPARAM>(sel), reinterpret_cast<LPARAM>(name));
     }
 
     g_hPort = ::CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -172,14 +170,7 @@ int CUpdateDlg::WritePort(const BYTE* bytes, DWORD count)
     DWORD written = 0;
     if (!::WriteFile(g_hPort, bytes, count, &written, nullptr))
     {
-        const DWORD error = ::GetLastError();
-        LPSTR text = nullptr;
-        ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                         nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text),
-                         0, nullptr);
-        ShowMessage(text ? text : "", kCaption, MB_ICONEXCLAMATION);
-        if (text)
-            ::LocalFree(text);
+        ShowMessage(SystemErrorText(::GetLastError()).c_str(), kCaption, MB_ICONEXCLAMATION);
         return 0;
     }
     return written == count ? 1 : 0;
@@ -304,7 +295,7 @@ int CUpdateDlg::WaitForBytes(UINT timeoutMs, const BYTE* expected, int count)
         PumpOneMessage();
         if (m_bCancel == 1)
             return 0;
-        ::Sleep(kPollSleepMs);
+        ::Sleep(kWaitStepMs);
         if (m_bTimeout == 1)
             return 0;
     }

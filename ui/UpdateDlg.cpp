@@ -13,7 +13,6 @@
 
 namespace
 {
-const char kNoPortsText[] = "There are no serial ports available.";
 const char kHelpFileName[] = "QV6100_UPDATE.chm";
 const COLORREF kCautionTextColour = RGB(255, 0, 0);
 const int kProgressMax = 100;
@@ -82,21 +81,18 @@ BOOL CUpdateDlg::OnInitDialog()
 
 void CUpdateDlg::EnumeratePorts()
 {
-    CWnd* pList = GetDlgItem(IDC_PORT);
     int count = 0;
     for (int i = 0; i < PortNameTable::kCount; ++i)
     {
         if (ProbePort(PortNames[i].c_str()))
         {
-            if (pList)
-                pList->SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(PortNames[i].c_str()));
+            SendItemMessage(IDC_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(PortNames[i].c_str()));
             ++count;
         }
     }
     if (count > 0)
     {
-        if (pList)
-            pList->SendMessage(CB_SETCURSEL, 0);
+        SendItemMessage(IDC_PORT, CB_SETCURSEL, 0);
         return;
     }
     ShowMessage(kNoPortsText, kCaption, MB_ICONHAND | MB_OK);
@@ -109,33 +105,25 @@ void CUpdateDlg::OnCancel() {}
 
 void CUpdateDlg::OnStart()
 {
-    CWnd* pStart = GetDlgItem(IDC_START);
-    CWnd* pExit = GetDlgItem(IDC_EXIT);
-    CWnd* pCancel = GetDlgItem(IDC_CANCEL_RUN);
-    CWnd* pList = GetDlgItem(IDC_PORT);
-    CWnd* pPercent = GetDlgItem(IDC_PERCENT);
-    CWnd* pHelp = GetDlgItem(ID_HELP);
-
-    pStart->EnableWindow(FALSE);
-    pCancel->EnableWindow(TRUE);
-    pExit->EnableWindow(FALSE);
-    pPercent->EnableWindow(TRUE);
-    pList->EnableWindow(FALSE);
-    pCancel->SetFocus();
+    EnableItem(IDC_START, false);
+    EnableItem(IDC_CANCEL_RUN, true);
+    EnableItem(IDC_EXIT, false);
+    EnableItem(IDC_PERCENT, true);
+    EnableItem(IDC_PORT, false);
+    FocusItem(IDC_CANCEL_RUN);
 
     m_bCancel = 0;
     RunUpdate();
 
-    pStart->EnableWindow(TRUE);
-    pCancel->EnableWindow(FALSE);
-    pExit->EnableWindow(TRUE);
-    pPercent->EnableWindow(FALSE);
-    pList->EnableWindow(TRUE);
-    pStart->SetFocus();
+    EnableItem(IDC_START, true);
+    EnableItem(IDC_CANCEL_RUN, false);
+    EnableItem(IDC_EXIT, true);
+    EnableItem(IDC_PERCENT, false);
+    EnableItem(IDC_PORT, true);
+    FocusItem(IDC_START);
 
-    pCancel->SendMessage(BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
-    if (pHelp)
-        pHelp->SendMessage(BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    SendItemMessage(IDC_CANCEL_RUN, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    SendItemMessage(ID_HELP, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
     SendMessage(DM_SETDEFID, IDC_START);
 }
 
@@ -184,8 +172,7 @@ void CUpdateDlg::OnHelp()
 
 void CUpdateDlg::OnSysCommand(UINT nID, LPARAM lParam)
 {
-    CWnd* pStart = GetDlgItem(IDC_START);
-    const BOOL idle = pStart && pStart->IsWindowEnabled();
+    const BOOL idle = ::IsWindowEnabled(GetItem(IDC_START));
     const UINT command = nID & 0xFFF0;
 
     if (command == IDM_ABOUTBOX)
@@ -229,8 +216,7 @@ HCURSOR CUpdateDlg::OnQueryDragIcon()
 HBRUSH CUpdateDlg::OnCtlColor(HDC hDC, CWnd* pWnd, UINT nCtlColor)
 {
     HBRUSH hBrush = CDialog::OnCtlColor(hDC, pWnd, nCtlColor);
-    CWnd* pCaution = GetDlgItem(IDC_CAUTION);
-    if (pCaution && pWnd->m_hWnd == pCaution->m_hWnd)
+    if (pWnd->m_hWnd == GetItem(IDC_CAUTION))
         ::SetTextColor(hDC, kCautionTextColour);
     return hBrush;
 }
@@ -247,14 +233,12 @@ void CUpdateDlg::OnActivate(UINT nState, HWND hWndOther, BOOL bMinimized)
 
 void CUpdateDlg::SetProgressRange()
 {
-    if (CWnd* pBar = GetDlgItem(IDC_PROGRESS))
-        pBar->SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, kProgressMax));
+    SendItemMessage(IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, kProgressMax));
 }
 
 void CUpdateDlg::SetProgressPos(int nPos)
 {
-    if (CWnd* pBar = GetDlgItem(IDC_PROGRESS))
-        pBar->SendMessage(PBM_SETPOS, static_cast<WPARAM>(nPos));
+    SendItemMessage(IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(nPos));
 }
 
 void CUpdateDlg::PushLabels()
@@ -264,8 +248,7 @@ void CUpdateDlg::PushLabels()
 
 void CUpdateDlg::ShowCaution(BOOL bShow)
 {
-    if (CWnd* pCaution = GetDlgItem(IDC_CAUTION))
-        pCaution->ShowWindow(bShow ? SW_SHOW : SW_HIDE);
+    ShowItem(IDC_CAUTION, bShow ? SW_SHOW : SW_HIDE);
 }
 
 int CUpdateDlg::ShowMessage(LPCSTR lpszText, LPCSTR lpszCaption, UINT nType)

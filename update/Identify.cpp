@@ -64,7 +64,7 @@ int CUpdateDlg::DetectDevice()
             }
         }
         PumpOneMessage();
-        ::Sleep(1);
+        ::Sleep(kWaitStepMs);
         if (m_bTimeout == 1)
         {
             KillTimer(TIMEOUT_TIMER_ID);

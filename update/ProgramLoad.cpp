@@ -4,8 +4,6 @@
 #include "ui/UpdateDlg.h"
 #include "update/Texts.h"
 
-#include <string>
-
 namespace
 {
 const BYTE kAlignByte = 0x00;
@@ -37,7 +35,7 @@ int CUpdateDlg::SyncBitRate()
                     return 0;
                 break;
             }
-            ::Sleep(1);
+            ::Sleep(kWaitStepMs);
             PumpOneMessage();
             if (m_bTimeout == 1)
                 break;
@@ -57,7 +55,7 @@ int CUpdateDlg::SyncBitRate()
                 return 0;
             return reply[0] == kConfirmReply ? 1 : 0;
         }
-        ::Sleep(1);
+        ::Sleep(kWaitStepMs);
         PumpOneMessage();
         if (m_bTimeout == 1)
             return 0;
@@ -73,7 +71,7 @@ int CUpdateDlg::AwaitDirectRead(BYTE* rx, DWORD* pRead)
     do
     {
         PumpOneMessage();
-        ::Sleep(1);
+        ::Sleep(kWaitStepMs);
         if (m_bTimeout == 1)
             return 0;
         if (m_bCancel == 1)
@@ -83,14 +81,14 @@ int CUpdateDlg::AwaitDirectRead(BYTE* rx, DWORD* pRead)
 
     DWORD reported = 0;
     if (!ReadPortDirect(rx, &reported, pRead))
-        ShowMessage("Test", nullptr, MB_OK);
+        ShowMessage(kTestText, nullptr, MB_OK);
     return 1;
 }
 
 int CUpdateDlg::LoadWriteControlProgram()
 {
     SetProgressRange();
-    m_strStatus = "Loading a Write Control Program...";
+    m_strStatus = kLoadingProgramText;
     PushLabels();
 
     // From here the port is read directly, not through the ring.
@@ -105,7 +103,7 @@ int CUpdateDlg::LoadWriteControlProgram()
 
         const int percent = i * 100 / kWriteControlProgramBytes + 1;
         SetProgressPos(percent);
-        m_strPercent = std::to_string(percent) + "%";
+        m_strPercent = PercentText(percent);
         PushLabels();
 
         PumpOneMessage();
@@ -117,7 +115,7 @@ int CUpdateDlg::LoadWriteControlProgram()
             return 0;
     }
 
-    m_strStatus = "Deleting the Old Firmware Program...";
+    m_strStatus = kDeletingText;
     PushLabels();
     SetProgressPos(100);
 

@@ -1,7 +1,9 @@
-// Holds a 1 ms system timer resolution while it lives. The waits sleep 1 ms
-// at a time; without it a Windows sleep lasts a whole scheduler tick
-// (often 15.6 ms).
+// Holds the system timer resolution at the wait step while it lives. The
+// waits sleep kWaitStepMs at a time; without it a Windows sleep lasts a whole
+// scheduler tick (often 15.6 ms).
 #pragma once
+
+#include "ui/UpdateDlg.h"
 
 #include <windows.h>
 
@@ -10,11 +12,11 @@
 class TimerResolution
 {
 public:
-    TimerResolution() : m_ok(::timeBeginPeriod(1) == TIMERR_NOERROR) {}
+    TimerResolution() : m_ok(::timeBeginPeriod(kWaitStepMs) == TIMERR_NOERROR) {}
     ~TimerResolution()
     {
         if (m_ok)
-            ::timeEndPeriod(1);
+            ::timeEndPeriod(kWaitStepMs);
     }
     TimerResolution(const TimerResolution&) = delete;
     TimerResolution& operator=(const TimerResolution&) = delete;

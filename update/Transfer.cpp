@@ -2,8 +2,7 @@
 #include "payload/Payload.h"
 #include "ui/UpdateDlg.h"
 #include "update/BlockTable.h"
-
-#include <string>
+#include "update/Texts.h"
 
 namespace
 {
@@ -12,9 +11,10 @@ const BYTE kAck = 0x06;
 const BYTE kChunkHandshake = 0x11;
 const DWORD kChunkBytes = 128;
 const UINT kAckTimeoutMs = 1000;
-// The percentage divides by one less than the image size, as the unit's
-// original updater did; the last chunk sets no position, so the bar ends at 99.
-const DWORD kPercentDivisor = 262143;
+// Percentages are taken of the offset of the image's last byte, one less than
+// its size; the last chunk sets no position, so the bar stops at 99 while the
+// label ends at "100%".
+const DWORD kPercentDivisor = kFirmwareImageBytes - 1;
 
 void PutBigEndian(BYTE* out, DWORD value)
 {
@@ -25,25 +25,11 @@ void PutBigEndian(BYTE* out, DWORD value)
 }
 }  // namespace
 
-const FirmwareBlock BlockTable[kBlockCount] = {
-    {0x00000, 0x1000}, {0x01000, 0x1000}, {0x02000, 0x1000}, {0x03000, 0x1000},
-    {0x04000, 0x1000}, {0x05000, 0x1000}, {0x06000, 0x1000}, {0x07000, 0x1000},
-    {0x08000, 0x8000}, {0x10000, 0x10000}, {0x20000, 0x10000}, {0x30000, 0x10000},
-};
-
-BYTE BlockChecksum(const BYTE* data, DWORD size)
-{
-    BYTE sum = 0;
-    for (DWORD i = 0; i < size; ++i)
-        sum = static_cast<BYTE>(sum + data[i]);
-    return static_cast<BYTE>(~sum);
-}
-
 int CUpdateDlg::TransferFirmware(const BYTE* image)
 {
     SetProgressRange();
-    m_strStatus = "Transferring the new firmware...";
-    m_strPercent = "0%";
+    m_strStatus = kTransferringText;
+    m_strPercent = PercentText(0);
     PushLabels();
 
     DWORD offset = 0;
@@ -83,7 +69,7 @@ int CUpdateDlg::TransferFirmware(const BYTE* image)
 
             const int percent = static_cast<int>(offset * 100 / kPercentDivisor);
             SetProgressPos(percent);
-            m_strPercent = std::to_string(percent) + "%";
+            m_strPercent = PercentText(percent);
             PushLabels();
 
             PumpOneMessage();
@@ -99,7 +85,7 @@ int CUpdateDlg::TransferFirmware(const BYTE* image)
 
         if (b == kBlockCount - 1)
         {
-            m_strPercent = "100%";
+            m_strPercent = PercentText(100);
             PushLabels();
             return 1;
         }

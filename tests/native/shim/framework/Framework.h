@@ -75,8 +75,10 @@ public:
     explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
     ~CDialog() override;
 
-    // The child control with the given identifier (each is a fake window).
-    CWnd* GetDlgItem(int nID);
+    LRESULT SendItemMessage(int nID, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+    {
+        return GetDlgItem(nID)->SendMessage(message, wParam, lParam);
+    }
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
     BOOL IsDialogMessage(LPMSG lpMsg) { return ::IsDialogMessageA(m_hWnd, lpMsg); }
 
@@ -92,6 +94,9 @@ protected:
     CWnd* m_pParentWnd;
 
 private:
+    // The child control with the given identifier (each is a fake window).
+    CWnd* GetDlgItem(int nID);
+
     std::map<int, CWnd> m_controls;
 };
 
