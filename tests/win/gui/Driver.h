@@ -74,9 +74,9 @@ HWND FindMessageBox(DWORD pid, HWND exclude);
 // The box's icon: "information", "exclamation", "hand", "none" or "other".
 std::string MessageBoxIcon(HWND box);
 
-// Screenshot of the whole display (ImageMagick's import): a 24-bit BMP for
-// a .bmp path, else PNG.
-bool Screenshot(const std::string& unixPath);
+// Screenshot of the whole display (ImageMagick's import), or of `window`
+// alone: a 24-bit BMP for a .bmp path, else PNG.
+bool Screenshot(const std::string& unixPath, HWND window = nullptr);
 
 struct Bitmap
 {
