@@ -15,6 +15,12 @@ scripts/setup.sh
 # desktop keeper and help file.
 scripts/build.sh host:qv6100-sim win:QV6100_UPDATE,qv_autopilot,qv_desktop_keeper,qv_help >/dev/null
 
+sim_exe=${QV_SIM:-$root/build/host/sim/qv6100-sim}
+if [ ! -x "$sim_exe" ]; then
+  echo "run.sh: error: the simulator $sim_exe is missing or not executable (build it: scripts/build.sh host)." >&2
+  exit 1
+fi
+
 export QV_BUILD_DIR=$root/build/win
 if [ -n "${DISPLAY:-}" ]; then export QV_KEEP_DISPLAY=1; fi
 scripts/wine-up.sh "$QV_BUILD_DIR"
@@ -22,13 +28,8 @@ source scripts/wine-env.sh
 
 run=$QV_BUILD_DIR/run
 mkdir -p "$run"
-rm -f "$run"/stop "$run"/ready
+rm -f "$run"/stop "$run"/ready "$run"/sim.out "$run"/wire.log
 com=3
-sim_exe=${QV_SIM:-$root/build/host/sim/qv6100-sim}
-if [ ! -x "$sim_exe" ]; then
-  echo "run.sh: error: the simulator $sim_exe is missing or not executable (build it: scripts/build.sh host)." >&2
-  exit 1
-fi
 "$sim_exe" --prefix "$WINEPREFIX" --com $com --s1 auto \
   --log "$run/wire.log" --ready "$run/ready" --stop-file "$run/stop" \
   --image-out "$run/flash-image.bin" --program-out "$run/write-control-program.bin" \
@@ -52,11 +53,14 @@ if [ ! -f "$run/ready" ]; then
   fi
   {
     echo "run.sh: error: the simulated QV-6100 ($sim_exe) $why; COM$com has no unit behind it."
+    said=0
     for f in "$run/sim.out" "$run/wire.log"; do
       [ -s "$f" ] || continue
       echo "--- $f (last lines):"
       tail -n 20 "$f"
+      said=1
     done
+    [ $said -eq 1 ] || echo "It printed nothing (its output: $run/sim.out)."
   } >&2
   exit 1
 fi
