@@ -20,12 +20,21 @@ Options:
   --exe FILE    the program (default: QV6100_UPDATE.exe next to this script,
                 else build/win/QV6100_UPDATE.exe of the source tree)
   --no-start    only map the port; `wine QV6100_UPDATE.exe` uses it later
+  --low-latency lower the latency timer of a USB serial adapter (FTDI) to
+                1 ms; needs write access to its file in /sys (root)
   -h, --help    show this text
 ARGS after -- are passed to the program.
 
 Your user needs read and write access to DEVICE. On Debian and Ubuntu serial
 devices belong to the group dialout: sudo usermod -aG dialout $USER, then log
 out and in again.
+
+A USB serial adapter with a latency timer (FTDI, 16 ms by default) holds every
+answer of the QV-6100 that long, which slows the update down. The script says
+so; lower it to 1 ms with --low-latency as root, or with
+  echo 1 | sudo tee /sys/class/tty/ttyUSB0/device/latency_timer
+or: sudo setserial /dev/ttyUSB0 low_latency
+(until the adapter is unplugged).
 EOF
 }
 
@@ -43,6 +52,7 @@ com=3
 prefix=${WINEPREFIX:-${HOME:-}/.wine}
 exe=""
 start=1
+low_latency=0
 device=""
 while [ $# -gt 0 ]; do
   case $1 in
@@ -53,6 +63,7 @@ while [ $# -gt 0 ]; do
     --exe) [ $# -ge 2 ] || usage_error "--exe needs a file"; exe=$2; shift 2 ;;
     --exe=*) exe=${1#--exe=}; shift ;;
     --no-start) start=0; shift ;;
+    --low-latency) low_latency=1; shift ;;
     -h | --help) usage; exit 0 ;;
     --) shift; break ;;
     -*) usage_error "unknown option $1" ;;
@@ -148,6 +159,38 @@ if [ ! -r "$device" ] || [ ! -w "$device" ]; then
   exit 1
 fi
 
+# A USB serial adapter (ftdi_sio) passes on what it receives when its latency
+# timer runs out: each of the unit's thousands of answers arrives that late.
+# Its sysfs root can be given as QV_SYSFS.
+real_device=$(readlink -f "$device")
+timer=${QV_SYSFS:-/sys}/class/tty/$(basename "$real_device")/device/latency_timer
+latency=""
+if [ -f "$timer" ]; then
+  latency=$(cat "$timer" 2>/dev/null || true)
+  case $latency in '' | *[!0-9]*) latency="" ;; esac
+fi
+if [ -n "$latency" ] && [ "$latency" -gt 1 ]; then
+  if [ $low_latency -eq 1 ]; then
+    if [ -w "$timer" ] && { echo 1 >"$timer"; } 2>/dev/null; then
+      echo "The latency timer of $real_device is now 1 ms (it was $latency ms)."
+    else
+      die "cannot lower the latency timer of $real_device ($latency ms): no permission to write $timer.
+Lower it as root:  echo 1 | sudo tee $timer
+or: sudo setserial $real_device low_latency"
+    fi
+  else
+    {
+      echo "run-on-linux.sh: warning: $real_device is a USB serial adapter whose latency timer is $latency ms:"
+      echo "it holds every answer of the QV-6100 that long, which slows the update down. Lower it to 1 ms"
+      echo "(until the adapter is unplugged) with --low-latency as root, or:"
+      echo "  echo 1 | sudo tee $timer"
+      echo "or: sudo setserial $real_device low_latency"
+    } >&2
+  fi
+elif [ $low_latency -eq 1 ] && [ -z "$latency" ]; then
+  echo "run-on-linux.sh: --low-latency: $real_device has no latency timer to lower (not an FTDI USB serial adapter)." >&2
+fi
+
 if [ $start -eq 1 ]; then
   if [ -z "$exe" ]; then
     for candidate in "$self_dir/QV6100_UPDATE.exe" "$self_dir/../build/win/QV6100_UPDATE.exe"; do
@@ -176,6 +219,16 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i </dev/null >/dev/null 2>&1 || true
   wineserver -w 2>/dev/null || true
   [ -f "$WINEPREFIX/system.reg" ] || die "Wine could not create a prefix in $WINEPREFIX (try: WINEPREFIX=$WINEPREFIX wineboot -i)."
+fi
+
+# Debian's Wine 8.0 looks for its own fonts at "Z:\usr\share\wine\../fonts",
+# a name it cannot open: without Marlett the window's caption buttons show as
+# letters. Links in the prefix's Fonts folder make them the prefix's own.
+fonts=$WINEPREFIX/drive_c/windows/Fonts
+if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ -d "$fonts" ] && [ ! -e "$fonts/marlett.ttf" ]; then
+  for f in /usr/share/wine/fonts/*; do
+    if [ ! -e "$fonts/${f##*/}" ]; then ln -s "$f" "$fonts/" || true; fi
+  done
 fi
 
 # The port: a link in dosdevices, which Wine follows whenever the program

@@ -11,7 +11,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 scripts/setup.sh
-scripts/build.sh >/dev/null
+# Only what a run uses: the simulator and the program with its autopilot,
+# desktop keeper and help file.
+scripts/build.sh host:qv6100-sim win:QV6100_UPDATE,qv_autopilot,qv_desktop_keeper,qv_help >/dev/null
+
+# QV_SIM, or the default that wine-env.sh gives it.
+sim_exe=$(source scripts/wine-env.sh && echo "$QV_SIM")
+if [ ! -x "$sim_exe" ]; then
+  echo "run.sh: error: the simulator $sim_exe is missing or not executable (build it: scripts/build.sh host)." >&2
+  exit 1
+fi
 
 export QV_BUILD_DIR=$root/build/win
 if [ -n "${DISPLAY:-}" ]; then export QV_KEEP_DISPLAY=1; fi
@@ -20,16 +29,42 @@ source scripts/wine-env.sh
 
 run=$QV_BUILD_DIR/run
 mkdir -p "$run"
-rm -f "$run"/stop "$run"/ready
+rm -f "$run"/stop "$run"/ready "$run"/sim.out "$run"/wire.log
 com=3
-"$QV_SIM" --prefix "$WINEPREFIX" --com $com --s1 auto \
+"$sim_exe" --prefix "$WINEPREFIX" --com $com --s1 auto \
   --log "$run/wire.log" --ready "$run/ready" --stop-file "$run/stop" \
   --image-out "$run/flash-image.bin" --program-out "$run/write-control-program.bin" \
   --baud "${QV_BAUD:-0}" --lifetime 3600 >"$run/sim.out" 2>&1 &
 sim=$!
 cleanup() { touch "$run/stop"; wait $sim 2>/dev/null || true; scripts/wine-down.sh "$QV_BUILD_DIR" >/dev/null 2>&1; }
 trap cleanup EXIT
-for _ in $(seq 1 200); do [ -f "$run/ready" ] && break; sleep 0.05; done
+# The simulator writes the ready file once COM3 points at its pseudo-terminal.
+for _ in $(seq 1 200); do
+  [ -f "$run/ready" ] && break
+  kill -0 $sim 2>/dev/null || break
+  sleep 0.05
+done
+if [ ! -f "$run/ready" ]; then
+  if kill -0 $sim 2>/dev/null; then
+    why="did not come up within 10 s"
+  else
+    rc=0
+    wait $sim || rc=$?
+    why="stopped with exit status $rc"
+  fi
+  {
+    echo "run.sh: error: the simulated QV-6100 ($sim_exe) $why; COM$com has no unit behind it."
+    said=0
+    for f in "$run/sim.out" "$run/wire.log"; do
+      [ -s "$f" ] || continue
+      echo "--- $f (last lines):"
+      tail -n 20 "$f"
+      said=1
+    done
+    [ $said -eq 1 ] || echo "It printed nothing (its output: $run/sim.out)."
+  } >&2
+  exit 1
+fi
 
 # Start from a unit not yet identified on this PC, so every step shows. The
 # key is what an installer would create.

@@ -4,15 +4,24 @@
 # under Wine, the ThreadSanitizer tests and a bounded fuzzing run, and ends
 # with one summary of all.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 scripts/setup.sh || exit 1
 scripts/build.sh || exit 1
 
+# Each set passes or fails on ctest's own exit status (tee's is not it).
 status=0
-ctest --preset host -j2 --timeout 300 2>&1 | tee build/host-tests.log || status=1
-ctest --preset win -j2 --timeout 900 2>&1 | tee build/win-tests.log || status=1
-ctest --preset tsan -j2 --timeout 300 2>&1 | tee build/tsan-tests.log || status=1
-ctest --preset fuzz -j2 --timeout 300 2>&1 | tee build/fuzz-tests.log || status=1
+declare -A rc
+run_set() {
+  local set=$1
+  shift
+  ctest --preset "$set" -j2 "$@" 2>&1 | tee "build/$set-tests.log"
+  rc[$set]=${PIPESTATUS[0]}
+  [ "${rc[$set]}" -eq 0 ] || status=1
+}
+run_set host --timeout 300
+run_set win --timeout 900
+run_set tsan --timeout 300
+run_set fuzz --timeout 300
 
 summary() { grep -E '^[0-9]+% tests passed' "$1" 2>/dev/null | tail -n1; }
 total() { summary "$1" | sed -E 's/.* out of ([0-9]+).*/\1/'; }
@@ -25,6 +34,13 @@ for set in "host|Native (sim, engine):" "win|Windows target (Wine):" "tsan|Threa
   printf '%-25s%s\n' "${set#*|}" "$(summary "$log")"
   t=$(total "$log")
   f=$(failed "$log")
+  # A failed run that counted no failed test (no tests found, ctest error)
+  # is one failure of its own.
+  if [ "${rc[${set%%|*}]}" -ne 0 ] && [ "${f:-0}" -eq 0 ]; then
+    echo "  ctest exited ${rc[${set%%|*}]} here; see $log"
+    t=$(( ${t:-0} + 1 ))
+    f=1
+  fi
   all=$(( all + ${t:-0} ))
   bad=$(( bad + ${f:-0} ))
 done

@@ -151,6 +151,7 @@ Options parse(const std::vector<std::string>& args)
                  throw ParseError(o + ": expected 0 (unpaced) or 50..10000000");
              }
          }},
+        {"--latency", [&](const std::string& o, const std::string& v) { unit.latency = parseMs(o, v); }},
         {"--fault",
          [&](const std::string& o, const std::string& v) {
              const auto kind = parseFaultKind(v);
@@ -466,6 +467,10 @@ Pacing:
                         absolute times (no drift); each received byte is handled
                         no earlier than its read and one byte time after the
                         previous one. 'flood' is never paced.
+  --latency MS          hold everything the unit sends MS ms before it goes out
+                        (default 0), as a USB serial adapter's latency timer does
+                        (16 ms by default for FTDI adapters); the order is kept and
+                        --baud pacing applies after the hold.
 
 Bad option values print an error and exit with status 2.
 )";

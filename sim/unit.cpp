@@ -245,6 +245,8 @@ void Unit::emitTx()
 
 void Unit::queue(Pending pending)
 {
+    // The same hold for everything keeps the order of what the unit sends.
+    pending.at += config_.latency;
     pending.seq = txSeq_++;
     auto position = std::upper_bound(tx_.begin(), tx_.end(), pending.at,
                                      [](Nanos at, const Pending& item) { return at < item.at; });

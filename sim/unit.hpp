@@ -99,6 +99,7 @@ struct Config
     Nanos erase = 0;
 
     std::uint32_t baud = 0;  // 0: unpaced
+    Nanos latency = 0;       // a USB adapter's latency timer: everything sent is held this long
 
     Fault fault;
 };

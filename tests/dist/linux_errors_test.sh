@@ -3,7 +3,7 @@
 # why and what to do, and touches no Wine prefix then: a missing device, a
 # dangling device link, something that is not a character device, a device the
 # user may not open, a COM number the program does not offer, a missing
-# program, bad options.
+# program, bad options, a USB adapter's latency timer it may not lower.
 # Environment: QV_DIST_TEST_DIR QV_SOURCE_DIR
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
@@ -97,11 +97,29 @@ if [ "$(id -u)" -eq 0 ]; then
   chmod 000 "$pty"
   expect 1 "no permission to read and write $pty as user nobody" "this one belongs to 'root'" \
     "sudo usermod -aG dialout nobody" -- "$pty"
+  # --low-latency on an adapter whose latency timer (a stand-in sysfs file,
+  # root's as in /sys) the user may not write.
+  sys=$other/sys
+  chmod 666 "$pty"
+  run=(setpriv --reuid=nobody --regid=nogroup --clear-groups env QV_SYSFS="$sys" "$other/run-on-linux.sh"
+    --prefix "$prefix")
 else
   chmod 000 "$pty"
   run=("$script" --prefix "$prefix")
   me=$(id -un)
   expect 1 "no permission to read and write $pty as user $me" "dialout" "sudo usermod -aG dialout $me" -- "$pty"
+  sys=$work/sys
+  chmod 600 "$pty"
+  run=(env QV_SYSFS="$sys" "$script" --prefix "$prefix")
 fi
+timer=$sys/class/tty/$(basename "$pty")/device/latency_timer
+mkdir -p "$(dirname "$timer")"
+chmod -R a+rX "$sys"
+echo 16 >"$timer"
+chmod 644 "$timer"
+[ "$(id -u)" -eq 0 ] || chmod 444 "$timer"
+expect 1 "cannot lower the latency timer of $pty (16 ms): no permission to write $timer" \
+  "echo 1 | sudo tee $timer" -- --low-latency "$pty"
+[ "$(cat "$timer")" = 16 ] || fail "the latency timer changed to $(cat "$timer")"
 
 echo "PASS"

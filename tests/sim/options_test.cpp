@@ -41,6 +41,7 @@ TEST(Options, Defaults)
     EXPECT_EQ(options.unit.silentBursts, 0u);
     EXPECT_EQ(options.unit.erase, 0);
     EXPECT_EQ(options.unit.baud, 0u);
+    EXPECT_EQ(options.unit.latency, 0);
     EXPECT_EQ(options.unit.fault.kind, FaultKind::None);
     EXPECT_EQ(options.unit.fault.wrongByte, 0x15);
     EXPECT_EQ(options.unit.fault.floodBytes, 5000u);
@@ -51,7 +52,8 @@ TEST(Options, EveryValueReachesItsField)
 {
     const Options options = parsed(words("--mode writing --s1 auto --fifth 7 --empty-error --silent --question-first "
                                          "--question-gap 70 --split 4 --split-gap=45 --delay 12 --silent-bursts 3 "
-                                         "--erase-ms 250 --baud 9600 --fault flood --at chunk --index 2047 "
+                                         "--erase-ms 250 --baud 9600 --latency 16 --fault flood --at chunk "
+                                         "--index 2047 "
                                          "--fault-byte 0xA5 --flood-bytes 123 --fault-ms 9 --link /tmp/x "
                                          "--ready /tmp/r --stop-file /tmp/s --log /tmp/l --program-out /tmp/p "
                                          "--image-out /tmp/i --lifetime 2.5"));
@@ -70,6 +72,7 @@ TEST(Options, EveryValueReachesItsField)
     EXPECT_EQ(unit.silentBursts, 3u);
     EXPECT_EQ(unit.erase, 250 * kNanosPerMs);
     EXPECT_EQ(unit.baud, 9600u);
+    EXPECT_EQ(unit.latency, 16 * kNanosPerMs);
     EXPECT_EQ(unit.fault.kind, FaultKind::Flood);
     EXPECT_EQ(unit.fault.at, Step::Chunk);
     EXPECT_EQ(unit.fault.index, 2047u);
@@ -134,6 +137,7 @@ TEST(Options, BadValuesAreRejectedWithAMessage)
         {{"--split", "6"}, "--split"},
         {{"--erase-ms", ""}, "--erase-ms"},
         {{"--baud", "10"}, "--baud"},
+        {{"--latency", "x"}, "--latency"},
         {{"--fault", "explode", "--at", "ty"}, "unknown kind"},
         {{"--fault", "silence", "--at", "nowhere"}, "unknown step"},
         {{"--fault", "silence"}, "--fault and --at"},
@@ -193,7 +197,8 @@ TEST(Options, HelpDocumentsEveryOption)
     for (const std::string& option :
          words("--mode --s1 --fifth --empty-error --silent --question-first --question-gap --question-only --split "
                "--split-gap --delay --silent-bursts --erase-ms --program-out --image-out --fault --at --index "
-               "--fault-byte --flood-bytes --fault-ms --baud --prefix --com --link --ready --stop-file --lifetime "
+               "--fault-byte --flood-bytes --fault-ms --baud --latency --prefix --com --link --ready --stop-file "
+               "--lifetime "
                "--log --help"))
     {
         EXPECT_TRUE(mentions(option)) << option;

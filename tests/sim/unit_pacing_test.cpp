@@ -45,6 +45,25 @@ TEST(Pacing, ReplyLeavesOneByteAtATime)
     }
 }
 
+TEST(Pacing, LatencyHoldsEveryAnswerInOrder)
+{
+    Config config = paced(9600);
+    config.latency = ms(16);
+    config.questionFirst = true;
+    config.questionGap = 0;
+    UnitDriver driver(config);
+    const Nanos bt = driver.unit.byteTime();
+    driver.feed(";;;TY;", kT0);
+    driver.drain();
+    EXPECT_EQ(driver.sent(), bytesOf("?;TY210;"));
+    const auto writes = driver.writes();
+    ASSERT_EQ(writes.size(), 8u);
+    for (std::size_t i = 0; i < writes.size(); ++i)
+    {
+        EXPECT_EQ(writes[i].at, kT0 + 5 * bt + ms(16) + static_cast<Nanos>(i) * bt) << "write " << i;
+    }
+}
+
 TEST(Pacing, ReceivedBytesAreHandledOneByteTimeApart)
 {
     UnitDriver driver(paced(9600));

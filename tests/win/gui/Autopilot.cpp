@@ -25,10 +25,10 @@ std::string OneLine(std::string text)
     return text;
 }
 
-void Shot(const std::string& dir, const char* name)
+void Shot(const std::string& dir, const char* name, HWND window)
 {
     const std::string path = dir + "/" + name;
-    Say(Screenshot(path) ? "[screenshot] " + path : "[screenshot] failed: " + path);
+    Say(Screenshot(path, window) ? "[screenshot] " + path : "[screenshot] failed: " + path);
 }
 }  // namespace
 
@@ -65,7 +65,7 @@ int main(int argc, char** argv)
     for (const auto& name : app.PortList())
         Say("  " + name);
     app.SelectPort(port);
-    Shot(dir, "idle.png");
+    Shot(dir, "idle.png", app.Dialog());
 
     Say("[click] OK on " + port);
     app.Click(1000);
@@ -92,7 +92,7 @@ int main(int argc, char** argv)
         }
         if (!progressShot && s == "Transferring the new firmware..." && !p.empty() && std::stoi(p) >= 20)
         {
-            Shot(dir, "running.png");
+            Shot(dir, "running.png", app.Dialog());
             progressShot = true;
         }
         const bool idle = app.Enabled(1000);
@@ -103,13 +103,13 @@ int main(int argc, char** argv)
         ::Sleep(20);
     }
     Say("[status] " + app.Text(1007));
-    Shot(dir, "after.png");
+    Shot(dir, "after.png", app.Dialog());
 
     ::PostMessageA(app.Dialog(), WM_SYSCOMMAND, 0x0010, 0);
     if (HWND about = app.WaitWindow("About Corvane QV-6100 Update", 5000))
     {
         Say("[about] About Corvane QV-6100 Update");
-        Shot(dir, "about.png");
+        Shot(dir, "about.png", about);
         ::PostMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         ::Sleep(300);
     }

@@ -190,15 +190,23 @@ void App::PressKey(WORD vk, bool alt) const
     ::SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
 }
 
-bool Screenshot(const std::string& unixPath)
+bool Screenshot(const std::string& unixPath, HWND window)
 {
     char display[64] = {};
     ::GetEnvironmentVariableA("DISPLAY", display, sizeof display);
     const bool bmp = unixPath.size() > 4 && unixPath.compare(unixPath.size() - 4, 4, ".bmp") == 0;
     const std::string tmp = unixPath + (bmp ? ".tmp.bmp" : ".tmp.png");
-    return RunUnix("DISPLAY=" + std::string(display) + " import -window root " + (bmp ? "bmp3:" : "") + tmp +
-                       " && mv " + tmp + " " + unixPath,
-                   unixPath + ".done", 20000) &&
+    const std::string out = (bmp ? "bmp3:" : "") + tmp;
+    std::string grab = "DISPLAY=" + std::string(display) + " import -window root ";
+    RECT r;
+    if (window && ::GetWindowRect(window, &r) && r.right > r.left && r.bottom > r.top)
+    {
+        // The virtual desktop sits at the display's origin: window
+        // coordinates are display coordinates.
+        grab += "-crop " + std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
+                std::to_string(r.left) + "+" + std::to_string(r.top) + " +repage ";
+    }
+    return RunUnix(grab + out + " && mv " + tmp + " " + unixPath, unixPath + ".done", 20000) &&
            ::GetFileAttributesA(WinPath(unixPath).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 

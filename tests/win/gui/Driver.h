@@ -61,9 +61,9 @@ private:
     HWND m_dialog = nullptr;
 };
 
-// Screenshot of the whole display (ImageMagick's import): a 24-bit BMP for
-// a .bmp path, else PNG.
-bool Screenshot(const std::string& unixPath);
+// Screenshot of the whole display (ImageMagick's import), or of `window`
+// alone: a 24-bit BMP for a .bmp path, else PNG.
+bool Screenshot(const std::string& unixPath, HWND window = nullptr);
 
 struct Bitmap
 {
