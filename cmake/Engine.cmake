@@ -43,6 +43,7 @@ function(qv_embed_payloads)
     add_custom_command(
       OUTPUT ${ARG_DIR}/placeholder-firmware-image.bin ${ARG_DIR}/placeholder-write-control-program.bin
       COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/scripts/make_placeholder_payloads.py ${ARG_DIR}
+              ${QV_FIRMWARE_IMAGE_BYTES} ${QV_WRITE_CONTROL_PROGRAM_BYTES}
       DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make_placeholder_payloads.py
       COMMENT "Generating placeholder payloads (they write no real firmware)")
   endif()

@@ -3,15 +3,15 @@
 build. They write no real firmware: they only let every byte's position be
 checked end to end.
 
-  placeholder-firmware-image.bin          262,144 pseudo-random bytes, with
+  placeholder-firmware-image.bin          IMAGE-BYTES pseudo-random bytes, with
                                           stretches of 0xFF as blank flash has
-  placeholder-write-control-program.bin   0x05 0x9A (length 1,434), then
-                                          1,434 pseudo-random bytes
+  placeholder-write-control-program.bin   its length (PROGRAM-BYTES - 2, two bytes,
+                                          most significant first), then that many
+                                          pseudo-random bytes
+
+  make_placeholder_payloads.py OUT-DIR IMAGE-BYTES PROGRAM-BYTES
 """
 import sys
-
-IMAGE_BYTES = 262144
-PROGRAM_BYTES = 1436
 
 # Blank stretches (offset, length): a whole small block, a run across a chunk
 # boundary, and the top of the flash.
@@ -29,12 +29,12 @@ def xorshift_bytes(seed, count):
     return out
 
 
-def main(out_dir):
-    image = xorshift_bytes(0x51C6100, IMAGE_BYTES)
+def main(out_dir, image_bytes, program_bytes):
+    image = xorshift_bytes(0x51C6100, image_bytes)
     for start, length in BLANK:
         image[start:start + length] = b"\xff" * length
-    code = xorshift_bytes(0x1436, PROGRAM_BYTES - 2)
-    length = PROGRAM_BYTES - 2
+    code = xorshift_bytes(0x1436, program_bytes - 2)
+    length = program_bytes - 2
     program = bytes((length >> 8, length & 0xFF)) + code
     with open(f"{out_dir}/placeholder-firmware-image.bin", "wb") as f:
         f.write(image)
@@ -43,4 +43,6 @@ def main(out_dir):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    if len(sys.argv) != 4:
+        sys.exit("usage: make_placeholder_payloads.py OUT-DIR IMAGE-BYTES PROGRAM-BYTES")
+    main(sys.argv[1], int(sys.argv[2]), int(sys.argv[3]))
