@@ -10,3 +10,6 @@ export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
 unset DISPLAY
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# Stops unless every named variable is set, and every file given exists.
+need_vars() { local v; for v in "$@"; do [ -n "${!v:-}" ] || fail "$v is not set"; done; }
+need_files() { local f; for f in "$@"; do [ -f "$f" ] || fail "missing build output $f (build the win preset first)"; done; }

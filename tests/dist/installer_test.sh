@@ -6,12 +6,8 @@
 # Environment: QV_DIST_TEST_DIR QV_SETUP QV_EXE QV_CHM QV_PROBE QV_VERSION QV_VI_VERSION QV_PLACEHOLDER
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
-for v in QV_SETUP QV_EXE QV_CHM QV_PROBE QV_VERSION QV_VI_VERSION; do
-  [ -n "${!v:-}" ] || fail "$v is not set"
-done
-for f in "$QV_SETUP" "$QV_EXE" "$QV_CHM" "$QV_PROBE"; do
-  [ -f "$f" ] || fail "missing build output $f (build the win preset first)"
-done
+need_vars QV_SETUP QV_EXE QV_CHM QV_PROBE QV_VERSION QV_VI_VERSION
+need_files "$QV_SETUP" "$QV_EXE" "$QV_CHM" "$QV_PROBE"
 
 c=$WINEPREFIX/drive_c
 uninst_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\QV-6100 Update'

@@ -4,9 +4,7 @@
 # Environment: QV_DIST_TEST_DIR QV_PORTABLE_ZIP QV_SETUP QV_EXE QV_CHM QV_VERSION QV_SOURCE_DIR QV_PLACEHOLDER
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
-for v in QV_PORTABLE_ZIP QV_EXE QV_CHM QV_VERSION QV_SOURCE_DIR; do
-  [ -n "${!v:-}" ] || fail "$v is not set"
-done
+need_vars QV_PORTABLE_ZIP QV_EXE QV_CHM QV_VERSION QV_SOURCE_DIR
 [ -f "$QV_PORTABLE_ZIP" ] || fail "missing build output $QV_PORTABLE_ZIP (build the win preset first)"
 
 # A placeholder build says so in the names of the packages and the folder.

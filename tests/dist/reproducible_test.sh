@@ -6,12 +6,8 @@
 #              QV_SOURCE_DATE_EPOCH QV_FIRMWARE_IMAGE QV_WRITE_CONTROL_PROGRAM
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
-for v in QV_SOURCE_DIR QV_EXE QV_CHM QV_SETUP QV_PORTABLE_ZIP QV_SOURCE_DATE_EPOCH; do
-  [ -n "${!v:-}" ] || fail "$v is not set"
-done
-for f in "$QV_EXE" "$QV_CHM" "$QV_SETUP" "$QV_PORTABLE_ZIP"; do
-  [ -f "$f" ] || fail "missing build output $f (build the win preset first)"
-done
+need_vars QV_SOURCE_DIR QV_EXE QV_CHM QV_SETUP QV_PORTABLE_ZIP QV_SOURCE_DATE_EPOCH
+need_files "$QV_EXE" "$QV_CHM" "$QV_SETUP" "$QV_PORTABLE_ZIP"
 
 work=$QV_DIST_TEST_DIR/reproducible
 rm -rf "$work"
