@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -203,11 +204,18 @@ void Json::Stats(const char* key, const Summary& s, int decimals)
     End();
 }
 
-bool Json::Save(const std::string& path) const
+bool Json::Save(const std::string& path, const char* program) const
 {
     std::ofstream out(WinPath(path), std::ios::binary);
     out << m_text;
-    return static_cast<bool>(out);
+    out.close();
+    if (!out)
+    {
+        std::fprintf(stderr, "%s: cannot write %s\n", program, path.c_str());
+        return false;
+    }
+    std::printf("\nJSON: %s\n", path.c_str());
+    return true;
 }
 
 }  // namespace qvbench

@@ -72,7 +72,8 @@ public:
     // {"count", "median", "p99", "min", "max", "mean"}
     void Stats(const char* key, const Summary& s, int decimals);
     const std::string& Text() const { return m_text; }
-    bool Save(const std::string& path) const;
+    // Writes the text to path and says where, or that `program` could not.
+    bool Save(const std::string& path, const char* program) const;
 
 private:
     void Key(const char* key);

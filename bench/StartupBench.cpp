@@ -140,9 +140,6 @@ int main(int argc, char** argv)
     }
     j.EndArray();
     j.End();
-    if (j.Save(json))
-        std::printf("\nJSON: %s\n", json.c_str());
-    else
-        std::fprintf(stderr, "qv_startup_bench: cannot write %s\n", json.c_str());
+    j.Save(json, "qv_startup_bench");
     return s.count == samples.size() ? 0 : 1;
 }

@@ -333,10 +333,7 @@ int main(int argc, char** argv)
     }
     j.EndArray();
     j.End();
-    if (j.Save(json))
-        std::printf("\nJSON: %s\n", json.c_str());
-    else
-        std::fprintf(stderr, "qv_bench: cannot write %s\n", json.c_str());
+    j.Save(json, "qv_bench");
     std::printf("Wire log: %s\n", sim.LogPath().c_str());
     return std::strcmp(verdict, "ok") == 0 ? 0 : 1;
 }
