@@ -13,13 +13,6 @@ mkdir -p "$QV_WINE_DIR"
 
 "$(dirname "$0")/wine-prefix-create.sh"
 
-# Debian's Wine 8.0 looks for its own fonts at "Z:\usr\share\wine\../fonts",
-# a name it cannot open: without Marlett, caption buttons show as letters.
-# Links in the prefix's Fonts folder make them the prefix's own.
-for f in /usr/share/wine/fonts/*; do
-  if [ -e "$f" ] && [ ! -e "$WINEPREFIX/drive_c/windows/Fonts/${f##*/}" ]; then ln -s "$f" "$WINEPREFIX/drive_c/windows/Fonts/"; fi
-done
-
 # A display for windows: our own Xvfb unless asked to keep the caller's.
 if [ -z "${QV_KEEP_DISPLAY:-}" ]; then
   n=91
