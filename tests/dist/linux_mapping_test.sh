@@ -89,6 +89,7 @@ echo "COM7 -> $dev_a: the probe sent ping and received pong"
 # in for QV6100_UPDATE.exe, which needs a display).
 # Its adapter's latency timer is 1 ms already: no word about it.
 dev_b=$(start_peer b hello there)
+[ "$dev_b" != "$dev_a" ] || fail "the second pseudo-terminal has the first one's name $dev_a"
 latency_timer "$dev_b" 1 >/dev/null
 "$script" --prefix "$WINEPREFIX" --com 8 --exe "$QV_PROBE" "$dev_b" -- com 8 hello there </dev/null >"$work/b.out" 2>&1 ||
   fail "run-on-linux.sh with the program failed: $(tr -d '\r' <"$work/b.out")"

@@ -3,10 +3,11 @@
 
   pty_peer.py PATH-FILE [--mode OCTAL] [--expect TEXT --reply TEXT] [--lifetime S]
 
-Writes the device's path (/dev/pts/N) to PATH-FILE once it is ready. With
---expect it waits for TEXT from the port's user, answers --reply and exits 0;
-without, it holds the device open until its lifetime ends. Exits 1 if the
-expected text did not come within the lifetime.
+Writes the device's path (/dev/pts/N) to PATH-FILE once it is ready and holds
+the device open until its lifetime ends, so that no other pseudo-terminal gets
+its name meanwhile. With --expect it waits for TEXT from the port's user and
+answers --reply once; it exits 1 if the expected text did not come within the
+lifetime, else 0.
 """
 import argparse
 import os
@@ -38,6 +39,7 @@ def main():
 
     deadline = time.monotonic() + args.lifetime
     received = b""
+    answered = False
     while time.monotonic() < deadline:
         ready, _, _ = select.select([master], [], [], 0.1)
         if not ready:
@@ -45,14 +47,13 @@ def main():
         try:
             received += os.read(master, 256)
         except OSError:
+            time.sleep(0.1)
             continue
-        if args.expect and args.expect.encode() in received:
+        if args.expect and not answered and args.expect.encode() in received:
             os.write(master, args.reply.encode())
-            # Let the other side read the answer before the device goes.
-            time.sleep(1.0)
-            print("pty_peer: got %r, answered %r" % (received.decode(errors="replace"), args.reply))
-            return 0
-    if args.expect:
+            answered = True
+            print("pty_peer: got %r, answered %r" % (received.decode(errors="replace"), args.reply), flush=True)
+    if args.expect and not answered:
         print("pty_peer: no %r within %.0f s (got %r)" % (args.expect, args.lifetime, received), file=sys.stderr)
         return 1
     return 0
