@@ -12,13 +12,6 @@
 // Window timer that bounds every wait of the run.
 const UINT_PTR TIMEOUT_TIMER_ID = 123;
 
-// Every wait loop of the run sleeps this long between two polls; the run
-// holds the system timer at this resolution (update/TimerResolution.h).
-const UINT kWaitStepMs = 1;
-
-// Size of every buffer the serial link copies received bytes into.
-const int kReplyBufferBytes = 256;
-
 class CUpdateDlg : public CDialog
 {
 public:

@@ -1,4 +1,5 @@
 // Identification over the unit's text command interface.
+#include "serial/SerialLink.h"
 #include "ui/UpdateDlg.h"
 #include "update/Texts.h"
 

@@ -1,6 +1,7 @@
 // Bit-rate alignment with the unit in firmware writing mode, and the load of
 // the write control program.
 #include "payload/Payload.h"
+#include "serial/SerialLink.h"
 #include "ui/UpdateDlg.h"
 #include "update/Texts.h"
 

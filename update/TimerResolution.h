@@ -3,7 +3,7 @@
 // scheduler tick (often 15.6 ms).
 #pragma once
 
-#include "ui/UpdateDlg.h"
+#include "serial/SerialLink.h"
 
 #include <windows.h>
 
