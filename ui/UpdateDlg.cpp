@@ -4,7 +4,7 @@
 
 #include "serial/PortNames.h"
 #include "ui/AboutDlg.h"
-#include "ui/HtmlHelp.h"
+#include "ui/Help.h"
 #include "update/Texts.h"
 
 #include <commctrl.h>
@@ -141,13 +141,13 @@ void CUpdateDlg::OnTimer(UINT_PTR nIDEvent)
 
 void CUpdateDlg::OnExit()
 {
-    HtmlHelpA(nullptr, nullptr, HH_CLOSE_ALL, 0);
+    CloseAllHelp();
     std::exit(0);
 }
 
 void CUpdateDlg::OnDestroy()
 {
-    HtmlHelpA(nullptr, nullptr, HH_CLOSE_ALL, 0);
+    CloseAllHelp();
     CDialog::OnDestroy();
 }
 
@@ -167,7 +167,7 @@ void CUpdateDlg::OnHelp()
     const std::string help = std::string(drive) + dir + kHelpFileName;
     if (help.size() >= MAX_PATH)
         return;
-    HtmlHelpA(nullptr, help.c_str(), HH_DISPLAY_TOPIC, 0);
+    ShowHelpTopic(help.c_str());
 }
 
 void CUpdateDlg::OnSysCommand(UINT nID, LPARAM lParam)

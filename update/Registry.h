@@ -1,10 +1,7 @@
-// The program's registry access, all of it: the marker that records a
-// successful identification of the unit, and where the HTML Help control is.
+// The registry marker that records a successful identification of the unit.
 #pragma once
 
 #include <windows.h>
-
-#include <string>
 
 const DWORD DETECTED_MARKER = 3120;  // 0x0C30
 
@@ -17,7 +14,3 @@ void ReadMarker(DWORD& marker);
 // Stores DETECTED_MARKER. The key is opened, never created; failures are
 // discovered by reading the marker back.
 void WriteMarker();
-
-// The file registered for the HTML Help control (HKEY_CLASSES_ROOT), or an
-// empty string.
-std::string RegisteredHtmlHelpPath();
