@@ -1,6 +1,7 @@
 // The update run: identification stage, firmware-writing stage, clean-up.
 #include "payload/Payload.h"
 #include "ui/UpdateDlg.h"
+#include "update/KeepAwake.h"
 #include "update/Registry.h"
 #include "update/Texts.h"
 #include "update/TimerResolution.h"
@@ -8,6 +9,7 @@
 void CUpdateDlg::RunUpdate()
 {
     TimerResolution resolution;
+    KeepAwake awake;
     DWORD marker = 0;
 
     ReadMarker(marker);

@@ -171,8 +171,12 @@ typedef MSG* LPMSG;
 #define SUBLANG_DEFAULT 0x01
 #define MAKELANGID(p, s) ((static_cast<DWORD>(static_cast<WORD>(s)) << 10) | static_cast<WORD>(p))
 
-// Threads
+// Threads and power
 #define THREAD_PRIORITY_NORMAL 0
+typedef DWORD EXECUTION_STATE;
+#define ES_SYSTEM_REQUIRED 0x00000001u
+#define ES_DISPLAY_REQUIRED 0x00000002u
+#define ES_CONTINUOUS 0x80000000u
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
@@ -203,4 +207,5 @@ UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerF
 BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent);
 
 void Sleep(DWORD dwMilliseconds);
+EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE esFlags);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 
 namespace
 {
@@ -86,6 +87,7 @@ struct World
     HWND dialog = nullptr;         // the latest dialog, target of clicks
     std::uintptr_t nextHwnd = 0x100;
 
+    EXECUTION_STATE executionState = ES_CONTINUOUS;
     std::function<void()> sleepHook;  // UI thread only
     fake::Screen screen;
 
@@ -264,6 +266,7 @@ void Reset(ClockMode mode)
     w.timerStates.clear();
     w.clicks.clear();
     w.pollsWithoutSleep = 0;
+    w.executionState = ES_CONTINUOUS;
     w.sleepHook = nullptr;
     w.screen = Screen();
     Marker() = 0;
@@ -380,6 +383,12 @@ TimerState Timer(UINT_PTR id)
     std::lock_guard<std::mutex> g(W().lock);
     auto it = W().timerStates.find(id);
     return it == W().timerStates.end() ? TimerState() : it->second;
+}
+
+EXECUTION_STATE ExecutionState()
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    return W().executionState;
 }
 
 void SetSleepHook(std::function<void()> hook)
@@ -761,6 +770,15 @@ void Sleep(DWORD dwMilliseconds)
     RunReceiver();
     if (w.sleepHook)
         w.sleepHook();
+}
+
+EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE esFlags)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    if (!(esFlags & ES_CONTINUOUS))
+        return w.executionState;  // a one-off reset of the idle timers holds nothing
+    return std::exchange(w.executionState, esFlags);
 }
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD)

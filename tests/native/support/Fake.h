@@ -83,6 +83,10 @@ struct TimerState
 };
 TimerState Timer(UINT_PTR id);
 
+// What the program asked of the power manager for its thread: ES_CONTINUOUS
+// alone when nothing is held.
+EXECUTION_STATE ExecutionState();
+
 // Called after every Sleep of the virtual clock; set it on the UI thread.
 void SetSleepHook(std::function<void()> hook);
 
