@@ -462,11 +462,12 @@ Fault injection (one per run, fired at the first matching answer):
 
 Pacing:
   --baud N              model the line at N baud 8N1 (0 = unpaced, default; else
-                        50..10000000): each sent byte is its own write, scheduled
-                        at least one byte time (10 bits) after the previous one on
-                        absolute times (no drift); each received byte is handled
-                        no earlier than its read and one byte time after the
-                        previous one. 'flood' is never paced.
+                        50..10000000): each sent byte is its own write, appearing
+                        one byte time (10 bits) after it was due or after the
+                        previous byte appeared, whichever is later, on absolute
+                        times (no drift); each received byte is handled one byte
+                        time after its read or after the previous byte was
+                        handled, whichever is later. 'flood' is never paced.
   --latency MS          hold everything the unit sends MS ms before it goes out
                         (default 0), as a USB serial adapter's latency timer does
                         (16 ms by default for FTDI adapters); the order is kept and

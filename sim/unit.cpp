@@ -149,11 +149,14 @@ void Unit::receive(const std::uint8_t* data, std::size_t size, Nanos readTime)
 {
     for (std::size_t i = 0; i < size; ++i)
     {
+        // A byte reaches the unit one byte time after it started: when the PC
+        // wrote it, or when the previous byte had arrived, whichever is later.
         Nanos due = readTime;
         if (lastRxDue_ != std::numeric_limits<Nanos>::min())
         {
-            due = std::max(due, lastRxDue_ + byteTime_);
+            due = std::max(due, lastRxDue_);
         }
+        due += byteTime_;
         lastRxDue_ = due;
         rx_.push_back({data[i], due});
     }
@@ -166,9 +169,13 @@ Nanos Unit::txDue() const
         return kNever;
     }
     const Pending& front = tx_.front();
-    if (front.kind == Output::Kind::Write && byteTime_ > 0 && lastTx_ != std::numeric_limits<Nanos>::min())
+    if (front.kind == Output::Kind::Write && byteTime_ > 0)
     {
-        return std::max(front.at, lastTx_ + byteTime_);
+        // A byte appears on the line at the end of its byte time, which
+        // starts when it is due or when the previous one has gone out.
+        const Nanos start =
+            lastTx_ == std::numeric_limits<Nanos>::min() ? front.at : std::max(front.at, lastTx_);
+        return start + byteTime_;
     }
     return front.at;
 }

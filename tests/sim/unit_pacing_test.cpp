@@ -41,7 +41,9 @@ TEST(Pacing, ReplyLeavesOneByteAtATime)
     for (std::size_t i = 0; i < writes.size(); ++i)
     {
         EXPECT_EQ(writes[i].bytes, Bytes{reply[i]});
-        EXPECT_EQ(writes[i].at, kT0 + ms(50) + static_cast<Nanos>(i) * bt);
+        // The terminator arrives a byte time after its write; each answer
+        // byte appears at the end of its own byte time.
+        EXPECT_EQ(writes[i].at, kT0 + ms(50) + static_cast<Nanos>(i + 2) * bt);
     }
 }
 
@@ -60,7 +62,7 @@ TEST(Pacing, LatencyHoldsEveryAnswerInOrder)
     ASSERT_EQ(writes.size(), 8u);
     for (std::size_t i = 0; i < writes.size(); ++i)
     {
-        EXPECT_EQ(writes[i].at, kT0 + 5 * bt + ms(16) + static_cast<Nanos>(i) * bt) << "write " << i;
+        EXPECT_EQ(writes[i].at, kT0 + 6 * bt + ms(16) + static_cast<Nanos>(i + 1) * bt) << "write " << i;
     }
 }
 
@@ -68,15 +70,16 @@ TEST(Pacing, ReceivedBytesAreHandledOneByteTimeApart)
 {
     UnitDriver driver(paced(9600));
     const Nanos bt = driver.unit.byteTime();
-    // Six bytes in one read: the terminator is handled five byte times after the read.
+    // Six bytes in one read: the terminator arrives six byte times after the
+    // read, and the first byte of the answer a byte time after that.
     driver.feed(";;;TY;", kT0);
     EXPECT_TRUE(driver.writes().empty());
     EXPECT_EQ(driver.unit.nextDue(), kT0 + bt);
-    driver.runUntil(kT0 + 5 * bt - 1);
+    driver.runUntil(kT0 + 7 * bt - 1);
     EXPECT_TRUE(driver.writes().empty());
-    driver.runUntil(kT0 + 5 * bt);
+    driver.runUntil(kT0 + 7 * bt);
     ASSERT_EQ(driver.writes().size(), 1u);
-    EXPECT_EQ(driver.writes()[0].at, kT0 + 5 * bt);
+    EXPECT_EQ(driver.writes()[0].at, kT0 + 7 * bt);
 }
 
 TEST(Pacing, ByteIsNotHandledBeforeItWasRead)
@@ -84,8 +87,9 @@ TEST(Pacing, ByteIsNotHandledBeforeItWasRead)
     UnitDriver driver(paced(9600));
     driver.feed(";;;TY", kT0);
     driver.feed(";", kT0 + ms(500));
+    driver.runUntil(kT0 + ms(500) + 2 * driver.unit.byteTime());
     ASSERT_EQ(driver.writes().size(), 1u);
-    EXPECT_EQ(driver.writes()[0].at, kT0 + ms(500));
+    EXPECT_EQ(driver.writes()[0].at, kT0 + ms(500) + 2 * driver.unit.byteTime());
 }
 
 TEST(Pacing, ScheduleDoesNotDriftOverALongRun)
@@ -105,13 +109,41 @@ TEST(Pacing, ScheduleDoesNotDriftOverALongRun)
     const auto writes = driver.writes();
     ASSERT_EQ(writes.size(), 2u + program.size() + 1u);
     const Nanos first = writes[0].at;
-    EXPECT_EQ(first, kT0 + 9 * bt);
+    EXPECT_EQ(first, kT0 + 11 * bt);
     for (std::size_t i = 0; i < writes.size(); ++i)
     {
         ASSERT_EQ(writes[i].bytes.size(), 1u);
         EXPECT_EQ(writes[i].at, first + static_cast<Nanos>(i) * bt) << "write " << i;
     }
     EXPECT_EQ(writes.back().bytes, Bytes{0xAA});
+}
+
+TEST(Pacing, EveryExchangeTakesTheLineTimeOfBothDirections)
+{
+    // A whole update, each message written when the previous answer has
+    // appeared: each round trip takes the byte times of the message and of its
+    // answer (a 128-byte chunk and its 0x11: 129; an echo: 2), never less.
+    Config config = paced(9600);
+    config.startInWriting = true;
+    UnitDriver driver(config);
+    const Nanos bt = driver.unit.byteTime();
+    const Bytes image = patternBytes(kFlashSize, 9);
+    Nanos now = kT0;
+    std::size_t checked = 0;
+    for (const Exchange& exchange : fullUpdate(makeProgram(1434, 3), image))
+    {
+        driver.clear();
+        driver.feed(exchange.send, now);
+        driver.runUntil(now + static_cast<Nanos>(exchange.send.size() + exchange.answer.size() + 1) * bt);
+        ASSERT_EQ(driver.sent(), exchange.answer) << "exchange " << checked;
+        const Nanos done = exchange.answer.empty() ? now + static_cast<Nanos>(exchange.send.size()) * bt
+                                                   : driver.writes().back().at;
+        EXPECT_EQ(done - now, static_cast<Nanos>(exchange.send.size() + exchange.answer.size()) * bt)
+            << "exchange " << checked;
+        now = done;
+        ++checked;
+    }
+    EXPECT_TRUE(driver.unit.complete());
 }
 
 TEST(Pacing, WritesThatGoTogetherArePacedToo)
