@@ -50,9 +50,11 @@ struct FaultNameEntry
 };
 
 constexpr FaultNameEntry kFaultNames[] = {
-    {FaultKind::None, "none"},   {FaultKind::Silence, "silence"}, {FaultKind::Wrong, "wrong"},
-    {FaultKind::Extra, "extra"}, {FaultKind::Unplug, "unplug"},   {FaultKind::Flood, "flood"},
-    {FaultKind::Delay, "delay"}, {FaultKind::UnplugAfter, "unplug-after"}, {FaultKind::Stall, "stall"},
+    {FaultKind::None, "none"},     {FaultKind::Silence, "silence"},
+    {FaultKind::Wrong, "wrong"},   {FaultKind::Extra, "extra"},
+    {FaultKind::Unplug, "unplug"}, {FaultKind::Flood, "flood"},
+    {FaultKind::Delay, "delay"},   {FaultKind::UnplugAfter, "unplug-after"},
+    {FaultKind::Stall, "stall"},
 };
 
 std::string hex8(std::uint8_t value)
@@ -173,8 +175,7 @@ Nanos Unit::txDue() const
     {
         // A byte appears on the line at the end of its byte time, which
         // starts when it is due or when the previous one has gone out.
-        const Nanos start =
-            lastTx_ == std::numeric_limits<Nanos>::min() ? front.at : std::max(front.at, lastTx_);
+        const Nanos start = lastTx_ == std::numeric_limits<Nanos>::min() ? front.at : std::max(front.at, lastTx_);
         return start + byteTime_;
     }
     return front.at;
@@ -345,9 +346,8 @@ Unit::Reply Unit::shape(Step step, std::uint32_t index, Bytes bytes, Nanos at)
         silenced_ = true;
         break;
     case FaultKind::UnplugAfter:
-        reply.kind = Reply::Kind::BytesThenUnplug;
-        silenced_ = true;
-        text += ": answer sent, then the line is cut";
+        // The same as 'unplug' with --after.
+        shapeAfter(reply, text, at);
         break;
     case FaultKind::Flood:
         reply.kind = Reply::Kind::Flood;

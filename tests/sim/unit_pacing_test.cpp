@@ -136,8 +136,8 @@ TEST(Pacing, EveryExchangeTakesTheLineTimeOfBothDirections)
         driver.feed(exchange.send, now);
         driver.runUntil(now + static_cast<Nanos>(exchange.send.size() + exchange.answer.size() + 1) * bt);
         ASSERT_EQ(driver.sent(), exchange.answer) << "exchange " << checked;
-        const Nanos done = exchange.answer.empty() ? now + static_cast<Nanos>(exchange.send.size()) * bt
-                                                   : driver.writes().back().at;
+        const Nanos done =
+            exchange.answer.empty() ? now + static_cast<Nanos>(exchange.send.size()) * bt : driver.writes().back().at;
         EXPECT_EQ(done - now, static_cast<Nanos>(exchange.send.size() + exchange.answer.size()) * bt)
             << "exchange " << checked;
         now = done;
