@@ -92,14 +92,20 @@ struct Pending
     bool floodSeed = false;
 };
 
-Options parse(const std::vector<std::string>& args)
-{
-    Options options;
-    Config& unit = options.unit;
-    Pending given;
+using Handler = std::function<void(const std::string&, const std::string&)>;
 
-    using Handler = std::function<void(const std::string&, const std::string&)>;
-    const std::map<std::string, Handler> valued = {
+struct Table
+{
+    std::map<std::string, Handler> valued;  // options that take a value
+    std::map<std::string, std::function<void()>> flags;
+};
+
+// Every option, with what it does to `options`.
+Table optionTable(Options& options, Pending& given)
+{
+    Config& unit = options.unit;
+    Table table;
+    table.valued = {
         {"--mode",
          [&](const std::string& o, const std::string& v) {
              if (v == "normal")
@@ -157,7 +163,8 @@ Options parse(const std::vector<std::string>& args)
              const auto kind = parseFaultKind(v);
              if (!kind)
              {
-                 throw ParseError(o + ": unknown kind '" + v + "' (silence, wrong, extra, unplug, unplug-after, flood, delay, stall)");
+                 throw ParseError(o + ": unknown kind '" + v +
+                                  "' (silence, wrong, extra, unplug, unplug-after, flood, delay, stall)");
              }
              unit.fault.kind = *kind;
              given.fault = true;
@@ -202,11 +209,6 @@ Options parse(const std::vector<std::string>& args)
              unit.fault.floodSeed = static_cast<std::uint32_t>(parseUnsigned(o, v, 0xFFFFFFFFu));
              given.floodSeed = true;
          }},
-        {"--prefix",
-         [&](const std::string& o, const std::string& v) {
-             requireNonEmpty(o, v);
-             options.prefix = v;
-         }},
         {"--com",
          [&](const std::string& o, const std::string& v) {
              options.com = static_cast<int>(parseUnsigned(o, v, 256));
@@ -214,36 +216,6 @@ Options parse(const std::vector<std::string>& args)
              {
                  throw ParseError(o + ": expected 1..256");
              }
-         }},
-        {"--link",
-         [&](const std::string& o, const std::string& v) {
-             requireNonEmpty(o, v);
-             options.link = v;
-         }},
-        {"--ready",
-         [&](const std::string& o, const std::string& v) {
-             requireNonEmpty(o, v);
-             options.readyFile = v;
-         }},
-        {"--stop-file",
-         [&](const std::string& o, const std::string& v) {
-             requireNonEmpty(o, v);
-             options.stopFile = v;
-         }},
-        {"--log",
-         [&](const std::string& o, const std::string& v) {
-             requireNonEmpty(o, v);
-             options.logFile = v;
-         }},
-        {"--program-out",
-         [&](const std::string& o, const std::string& v) {
-             requireNonEmpty(o, v);
-             options.programOut = v;
-         }},
-        {"--image-out",
-         [&](const std::string& o, const std::string& v) {
-             requireNonEmpty(o, v);
-             options.imageOut = v;
          }},
         {"--lifetime",
          [&](const std::string& o, const std::string& v) {
@@ -257,7 +229,19 @@ Options parse(const std::vector<std::string>& args)
              options.lifetimeSeconds = seconds;
          }},
     };
-    const std::map<std::string, std::function<void()>> flags = {
+    const std::pair<const char*, std::string Options::*> paths[] = {
+        {"--prefix", &Options::prefix},      {"--link", &Options::link},   {"--ready", &Options::readyFile},
+        {"--stop-file", &Options::stopFile}, {"--log", &Options::logFile}, {"--program-out", &Options::programOut},
+        {"--image-out", &Options::imageOut},
+    };
+    for (const auto& [name, member] : paths)
+    {
+        table.valued[name] = [&options, member = member](const std::string& o, const std::string& v) {
+            requireNonEmpty(o, v);
+            options.*member = v;
+        };
+    }
+    table.flags = {
         {"--empty-error", [&] { unit.emptyError = true; }},
         {"--silent", [&] { unit.silent = true; }},
         {"--question-first", [&] { unit.questionFirst = true; }},
@@ -266,6 +250,17 @@ Options parse(const std::vector<std::string>& args)
         {"--help", [&] { options.help = true; }},
         {"-h", [&] { options.help = true; }},
     };
+    return table;
+}
+
+Options parse(const std::vector<std::string>& args)
+{
+    Options options;
+    Config& unit = options.unit;
+    Pending given;
+    const Table table = optionTable(options, given);
+    const auto& valued = table.valued;
+    const auto& flags = table.flags;
 
     for (std::size_t i = 0; i < args.size(); ++i)
     {
@@ -322,8 +317,8 @@ Options parse(const std::vector<std::string>& args)
     {
         throw ParseError("--fault and --at go together");
     }
-    if (!given.fault && (given.index || given.faultByte || given.floodBytes || given.faultMs || given.floodSeed ||
-                         unit.fault.after))
+    if (!given.fault &&
+        (given.index || given.faultByte || given.floodBytes || given.faultMs || given.floodSeed || unit.fault.after))
     {
         throw ParseError("--index, --fault-byte, --flood-bytes, --flood-seed, --fault-ms and --after need --fault");
     }
@@ -359,6 +354,23 @@ ParseResult parseOptions(const std::vector<std::string>& args)
     {
         return {std::nullopt, error.message()};
     }
+}
+
+std::vector<std::string> optionNames()
+{
+    Options options;
+    Pending given;
+    const Table table = optionTable(options, given);
+    std::vector<std::string> names;
+    for (const auto& entry : table.valued)
+    {
+        names.push_back(entry.first);
+    }
+    for (const auto& entry : table.flags)
+    {
+        names.push_back(entry.first);
+    }
+    return names;
 }
 
 std::string usageText()

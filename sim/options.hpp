@@ -36,6 +36,9 @@ struct ParseResult
 // `args` excludes the program name.
 ParseResult parseOptions(const std::vector<std::string>& args);
 
+// Every option the parser knows, as written on the command line.
+std::vector<std::string> optionNames();
+
 std::string usageText();
 
 }  // namespace qvsim

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <iterator>
+#include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 
 namespace qvsim {
@@ -29,34 +33,81 @@ std::string errorOf(const std::vector<std::string>& args)
     return result.error;
 }
 
-TEST(Options, Defaults)
+// The text that --help gives an option: its line and the lines under it.
+std::string helpOf(const std::string& option)
 {
-    const Options options = parsed({});
-    EXPECT_FALSE(options.unit.startInWriting);
-    EXPECT_FALSE(options.unit.s1Auto);
-    EXPECT_EQ(options.unit.fifth, '0');
-    EXPECT_EQ(options.unit.questionGap, 50 * kNanosPerMs);
-    EXPECT_EQ(options.unit.splitGap, 30 * kNanosPerMs);
-    EXPECT_EQ(options.unit.split, 0u);
-    EXPECT_EQ(options.unit.silentBursts, 0u);
-    EXPECT_EQ(options.unit.erase, 0);
-    EXPECT_EQ(options.unit.baud, 0u);
-    EXPECT_EQ(options.unit.latency, 0);
-    EXPECT_EQ(options.unit.fault.kind, FaultKind::None);
-    EXPECT_EQ(options.unit.fault.wrongByte, 0x15);
-    EXPECT_EQ(options.unit.fault.floodBytes, 5000u);
-    EXPECT_DOUBLE_EQ(options.lifetimeSeconds, 600.0);
+    std::istringstream in(usageText());
+    std::string line, block;
+    bool inside = false;
+    while (std::getline(in, line))
+    {
+        const auto first = line.find_first_not_of(' ');
+        const bool starts = first == 2 && line.compare(2, 2, "--") == 0;
+        if (starts && inside)
+        {
+            break;
+        }
+        if (starts && line.compare(2, option.size(), option) == 0 &&
+            std::string(" ,=").find(line[2 + option.size()]) != std::string::npos)
+        {
+            inside = true;
+        }
+        if (inside)
+        {
+            block += line + "\n";
+        }
+    }
+    return block;
+}
+
+// Naming the default that --help gives an option changes nothing.
+TEST(Options, DocumentedDefaultsAreTheOnesApplied)
+{
+    using Field = std::function<std::string(const Options&)>;
+    const auto field = [](auto get) { return Field([get](const Options& o) { return std::to_string(get(o)); }); };
+    const std::map<std::string, Field> fields = {
+        {"--lifetime", field([](const Options& o) { return o.lifetimeSeconds; })},
+        {"--mode", field([](const Options& o) { return o.unit.startInWriting; })},
+        {"--s1", field([](const Options& o) { return o.unit.s1Auto; })},
+        {"--fifth", field([](const Options& o) { return o.unit.fifth; })},
+        {"--question-gap", field([](const Options& o) { return o.unit.questionGap; })},
+        {"--split-gap", field([](const Options& o) { return o.unit.splitGap; })},
+        {"--silent-bursts", field([](const Options& o) { return o.unit.silentBursts; })},
+        {"--latency", field([](const Options& o) { return o.unit.latency; })},
+        {"--index", field([](const Options& o) { return o.unit.fault.index; })},
+        {"--fault-byte", field([](const Options& o) { return o.unit.fault.wrongByte; })},
+        {"--flood-bytes", field([](const Options& o) { return o.unit.fault.floodBytes; })},
+        {"--fault-ms", field([](const Options& o) { return o.unit.fault.delay; })},
+    };
+    // A fault, so that the fault's own options are accepted too.
+    const std::vector<std::string> base = {"--fault", "wrong", "--at", "ack"};
+    const std::regex documented(R"(\(default ([^) ;]+)\))");
+    std::size_t checked = 0;
+    for (const std::string& option : optionNames())
+    {
+        std::smatch match;
+        const std::string help = helpOf(option);
+        if (!std::regex_search(help, match, documented))
+        {
+            continue;
+        }
+        ASSERT_EQ(fields.count(option), 1u) << option << " documents a default that is not checked here";
+        std::vector<std::string> with = base;
+        with.insert(with.end(), {option, match[1].str()});
+        EXPECT_EQ(fields.at(option)(parsed(with)), fields.at(option)(parsed(base))) << option << " " << match[1];
+        ++checked;
+    }
+    EXPECT_EQ(checked, fields.size());
 }
 
 TEST(Options, EveryValueReachesItsField)
 {
-    const Options options = parsed(words("--mode writing --s1 auto --fifth 7 --empty-error --silent --question-first "
-                                         "--question-gap 70 --split 4 --split-gap=45 --delay 12 --silent-bursts 3 "
-                                         "--erase-ms 250 --baud 9600 --latency 16 --fault flood --at chunk "
-                                         "--index 2047 "
-                                         "--fault-byte 0xA5 --flood-bytes 123 --fault-ms 9 --link /tmp/x "
-                                         "--ready /tmp/r --stop-file /tmp/s --log /tmp/l --program-out /tmp/p "
-                                         "--image-out /tmp/i --lifetime 2.5"));
+    const std::string all = "--mode writing --s1 auto --fifth 7 --empty-error --silent --question-first "
+                            "--question-gap 70 --split 4 --split-gap=45 --delay 12 --silent-bursts 3 "
+                            "--erase-ms 250 --baud 9600 --latency 16 --fault flood --at chunk --index 2047 "
+                            "--fault-byte 0xA5 --flood-bytes 123 --fault-ms 9 --link /tmp/x --ready /tmp/r "
+                            "--stop-file /tmp/s --log /tmp/l --program-out /tmp/p --image-out /tmp/i --lifetime 2.5";
+    const Options options = parsed(words(all));
     const Config& unit = options.unit;
     EXPECT_TRUE(unit.startInWriting);
     EXPECT_TRUE(unit.s1Auto);
@@ -87,12 +138,28 @@ TEST(Options, EveryValueReachesItsField)
     EXPECT_EQ(options.imageOut, "/tmp/i");
     EXPECT_DOUBLE_EQ(options.lifetimeSeconds, 2.5);
 
-    const Options prefixed = parsed({"--prefix", "/tmp/wine", "--com", "3", "--question-only", "--fault", "wrong",
-                                     "--at", "ack", "--fault-byte", "21"});
+    const char* const withPrefix[] = {"--prefix", "/tmp/wine", "--com", "3",   "--question-only",
+                                      "--fault",  "wrong",     "--at",  "ack", "--fault-byte",
+                                      "21"};
+    const Options prefixed = parsed(std::vector<std::string>(std::begin(withPrefix), std::end(withPrefix)));
     EXPECT_EQ(prefixed.prefix, "/tmp/wine");
     EXPECT_EQ(prefixed.com, 3);
     EXPECT_TRUE(prefixed.unit.questionOnly);
     EXPECT_EQ(prefixed.unit.fault.wrongByte, 21);
+
+    // Every option the parser knows has its case here, or in the tests named.
+    std::set<std::string> covered = {"--after", "--flood-seed", "--help", "-h"};
+    for (const auto& args : {words(all), std::vector<std::string>(std::begin(withPrefix), std::end(withPrefix))})
+    {
+        for (const std::string& arg : args)
+        {
+            covered.insert(arg.substr(0, arg.find('=')));
+        }
+    }
+    for (const std::string& option : optionNames())
+    {
+        EXPECT_EQ(covered.count(option), 1u) << option << " has no case";
+    }
 }
 
 TEST(Options, FaultKindsAndStepsByName)
@@ -110,7 +177,8 @@ TEST(Options, FaultKindsAndStepsByName)
 
 TEST(Options, AfterAndFloodSeed)
 {
-    const Options options = parsed({"--fault", "flood", "--at", "ack", "--index", "4", "--after", "--flood-seed", "99"});
+    const Options options =
+        parsed({"--fault", "flood", "--at", "ack", "--index", "4", "--after", "--flood-seed", "99"});
     EXPECT_TRUE(options.unit.fault.after);
     EXPECT_EQ(options.unit.fault.floodSeed, 99u);
     EXPECT_FALSE(parsed({"--fault", "flood", "--at", "ack"}).unit.fault.after);
@@ -194,12 +262,7 @@ TEST(Options, HelpDocumentsEveryOption)
         }
         return false;
     };
-    for (const std::string& option :
-         words("--mode --s1 --fifth --empty-error --silent --question-first --question-gap --question-only --split "
-               "--split-gap --delay --silent-bursts --erase-ms --program-out --image-out --fault --at --index "
-               "--fault-byte --flood-bytes --fault-ms --baud --latency --prefix --com --link --ready --stop-file "
-               "--lifetime "
-               "--log --help"))
+    for (const std::string& option : optionNames())
     {
         EXPECT_TRUE(mentions(option)) << option;
     }
