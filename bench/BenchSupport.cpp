@@ -11,6 +11,8 @@
 #include <fstream>
 #include <io.h>
 
+using namespace qvwine;
+
 namespace qvbench
 {
 

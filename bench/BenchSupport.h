@@ -3,7 +3,7 @@
 // simulated unit come from the Wine-side support library.
 #pragma once
 
-#include "support/WineSide.h"
+#include "wine/WineSide.h"
 
 #include <windows.h>
 
@@ -15,7 +15,6 @@
 
 namespace qvbench
 {
-using namespace qvwine;
 
 // One command-line option taking a value: a whole number within
 // [low, high] when `number` is set, else any text.

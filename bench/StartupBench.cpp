@@ -4,15 +4,16 @@
 // ends the program with its Exit button.
 //   qv_startup_bench [--runs N] [--com N] [--exe PATH] [--json FILE]
 #include "BenchSupport.h"
-#include "gui/Driver.h"
+#include "ui/resource.h"
+#include "wine/Driver.h"
 
 #include <mmsystem.h>
 
 using namespace qvbench;
+using namespace qvwine;
 
 namespace
 {
-const int kExitButton = 1002;
 
 std::string ModuleDir()
 {
@@ -33,7 +34,7 @@ struct Sample
 Sample StartOnce(const std::string& exe)
 {
     Sample s;
-    qvgui::App app;
+    App app;
     const int64_t t0 = NowUs();
     if (!app.Launch(exe))
     {
@@ -44,7 +45,7 @@ Sample StartOnce(const std::string& exe)
     {
         s.ms = static_cast<double>(NowUs() - t0) / 1000.0;
         s.ok = true;
-        app.Click(kExitButton);
+        app.Click(IDC_EXIT);
     }
     else
     {

@@ -11,12 +11,13 @@
 #include "payload/Payload.h"
 #include "serial/PortNames.h"
 #include "ui/UpdateDlg.h"
-
 #include "update/TimerResolution.h"
+#include "wine/EngineSteps.h"
 
 #include <cstring>
 
 using namespace qvbench;
+using namespace qvwine;
 
 namespace
 {
@@ -53,35 +54,27 @@ struct Run
     std::vector<double> latencyMs;
 };
 
-// The operations in the order RunUpdate's writing stage calls them, each
-// phase timed on its own.
+// The writing stage's operations, each timed as a phase of its own, then
+// the clean-up.
 Run UpdateOnce(CUpdateDlg& dlg)
 {
     Run run;
-    for (const char* name :
-         {"open port, start reader", "bit-rate sync", "program load", "firmware transfer", "stop reader, close port"})
-        run.phases.emplace_back(name);
     TimerResolution resolution;
     dlg.m_bCancel = 0;
     run.cpuBefore = CpuSeconds();
-
-    auto timed = [&run](size_t i, auto&& operation) {
-        Phase& p = run.phases[i];
+    auto timed = [&run](const char* name, auto&& operation) {
+        run.phases.emplace_back(name);
+        Phase& p = run.phases.back();
         p.startUs = NowUs();
         p.ok = operation() != 0;
         p.endUs = NowUs();
         return p.ok;
     };
-    const bool opened = timed(0, [&dlg] {
-        if (!dlg.OpenPort())
-            return 0;
-        dlg.StartReader();
-        return 1;
-    });
-    run.ok = opened && timed(1, [&dlg] { return dlg.SyncBitRate(); }) &&
-             timed(2, [&dlg] { return dlg.LoadWriteControlProgram(); }) &&
-             timed(3, [&dlg] { return dlg.TransferFirmware(FirmwareImage); });
-    timed(4, [&dlg] {
+    run.ok = true;
+    for (const EngineStep& step : kWritingSteps)
+        if (!(run.ok = timed(step.name, [&] { return step.run(dlg); })))
+            break;
+    timed("stop reader, close port", [&dlg] {
         dlg.StopReader();
         dlg.ClosePort();
         return 1;
@@ -200,9 +193,8 @@ int main(int argc, char** argv)
     Run run;
     std::vector<std::string> boxes;
     {
-        // Outlives the dialog: it may show boxes from its creation on. Polls
-        // slowly: it should cost the measured run next to nothing.
-        BoxWatcher answerer(100);
+        // Outlives the dialog: it may show boxes from its creation on.
+        BoxWatcher answerer;
         CUpdateDlg dlg;
         dlg.m_bCancel = 0;
         dlg.m_bTimeout = 0;

@@ -53,15 +53,23 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/help/CMakeLists.txt)
   add_subdirectory(help)
 endif()
 
-# ---- Tests and benchmarks ---------------------------------------------------------
-# They run under Wine against the Linux simulator, and need GoogleTest's
-# sources (Debian's googletest package): a build on Windows skips them.
+# ---- Running under Wine, tests and benchmarks -----------------------------------------
+# The tests run under Wine against the Linux simulator and need GoogleTest's
+# sources (Debian's googletest package): a build on Windows skips them. The
+# run tools in wine/ need neither: the cross build always has them.
 set(QV_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
 if(EXISTS ${QV_GTEST_SOURCE}/CMakeLists.txt AND (BUILD_TESTING OR NOT DEFINED BUILD_TESTING))
-  add_subdirectory(tests/win)
-  add_subdirectory(bench)
+  set(_qv_tests ON)
 else()
-  message(STATUS "GoogleTest sources not found at ${QV_GTEST_SOURCE}: tests and benchmarks are not built")
+  set(_qv_tests OFF)
+  message(STATUS "GoogleTest sources not found at ${QV_GTEST_SOURCE}, or BUILD_TESTING off: tests are not built")
+endif()
+if(CMAKE_CROSSCOMPILING OR _qv_tests)
+  add_subdirectory(wine)
+  add_subdirectory(bench)
+endif()
+if(_qv_tests)
+  add_subdirectory(tests/win)
 endif()
 
 include(${CMAKE_SOURCE_DIR}/cmake/Distribution.cmake)

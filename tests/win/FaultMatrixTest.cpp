@@ -1,10 +1,9 @@
 // Every phase of an update crossed with every fault: the user sees the right
 // outcome, the run leaves nothing open, and the next run in the same process
 // writes the whole image. The results are printed as a table at the end.
-#include "serial/SerialLink.h"
 #include "support/FaultMatrix.h"
 #include "support/Harness.h"
-#include "support/UserTexts.h"
+#include "tests/UserTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +12,7 @@
 #include <map>
 
 using namespace qvtest;
+using namespace qvwine;
 
 namespace
 {
@@ -22,22 +22,7 @@ std::map<std::string, std::string>& Results()
     return results;
 }
 
-// The system's own text for a failed write, as the program shows it.
-std::string SystemText(DWORD error)
-{
-    LPSTR text = nullptr;
-    ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
-                     nullptr);
-    std::string s = text ? text : "";
-    if (text)
-        ::LocalFree(text);
-    return s;
-}
-
-const DWORD kErrorNotReady = 21;  // what a write to an unplugged port fails with
-
-class Matrix : public ::testing::TestWithParam<MatrixCell>
+class Matrix : public RunTest, public ::testing::WithParamInterface<MatrixCell>
 {
 public:
     static void TearDownTestSuite()
@@ -56,30 +41,11 @@ public:
     }
 
 protected:
-    // One press of Start; returns the texts of the boxes shown.
-    std::vector<std::string> Run(const std::string& simOptions, const std::string& cancelOnNote)
-    {
-        boxes.Clear();
-        if (!sim.Start(simOptions))
-            return {};
-        t.SelectPort(sim.PortName());
-        t.dlg.m_bCancel = 0;
-        if (!cancelOnNote.empty())
-            t.ClickCancelWhenLogged(sim.LogPath(), cancelOnNote);
-        t.dlg.RunUpdate();
-        sim.Stop();
-        return boxes.Texts();
-    }
-
     void ExpectUnitWrittenWhole()
     {
         EXPECT_TRUE(ReadFileBytes(sim.ImagePath()) == BuiltInImage()) << "the flash image differs from the built-in image";
         EXPECT_TRUE(ReadFileBytes(sim.ProgramPath()) == BuiltInProgram()) << "the program received differs";
     }
-
-    Sim sim;
-    TestDialog t;
-    BoxWatcher& boxes = t.boxes;
 };
 
 TEST_P(Matrix, OutcomeCleanUpAndNextRun)
@@ -88,35 +54,26 @@ TEST_P(Matrix, OutcomeCleanUpAndNextRun)
     SetMarkerValue(cell.identification ? 0 : 3120);
 
     // The faulty run.
-    const std::vector<std::string> texts = Run(cell.simOptions, cell.cancelOnNote);
-    std::vector<std::string> expected;
-    if (cell.identification)
-        expected.push_back(kConnectText);
-    if (!cell.identification || cell.outcome != Outcome::NotDetected)
-        expected.push_back(kWritingModeText);
-    const size_t systemAt = expected.size();
-    for (const auto& s : OutcomeTexts(cell.outcome))
-        expected.push_back(s);
-    std::vector<std::string> withSystemText = expected;
-    withSystemText.insert(withSystemText.begin() + static_cast<std::ptrdiff_t>(systemAt), SystemText(kErrorNotReady));
-
+    RunOnce(cell.simOptions, {}, cell.cancelOnNote);
+    const std::vector<std::string> texts = boxes.Texts();
+    const std::vector<std::string> withSystemText = ExpectedTexts(cell, SystemMessage(kErrorNotReady));
     bool sawSystemText = false;
     switch (cell.systemText)
     {
-    case SystemText::Never:
-        EXPECT_EQ(expected, texts);
+    case SystemTextShown::Never:
+        EXPECT_EQ(ExpectedTexts(cell), texts);
         break;
-    case SystemText::Always:
+    case SystemTextShown::Always:
         EXPECT_EQ(withSystemText, texts);
         sawSystemText = true;
         break;
-    case SystemText::Maybe:
+    case SystemTextShown::Maybe:
         sawSystemText = texts == withSystemText;
-        EXPECT_TRUE(texts == expected || sawSystemText) << ::testing::PrintToString(texts);
+        EXPECT_TRUE(texts == ExpectedTexts(cell) || sawSystemText) << ::testing::PrintToString(texts);
         break;
     }
     ExpectIdleAfterRun(t);
-    EXPECT_EQ(nullptr, ::FindWindowA("#32770", "QV-6100 Update")) << "no message box left open";
+    EXPECT_EQ(nullptr, ::FindWindowA("#32770", texts::kCaption)) << "no message box left open";
     DWORD marker = 0;
     const bool stored = GetMarkerValue(marker) && marker == 3120;
     EXPECT_EQ(cell.identifies, stored) << "the marker after the run";
@@ -125,14 +82,8 @@ TEST_P(Matrix, OutcomeCleanUpAndNextRun)
     const bool cellPassed = !HasFailure();
 
     // The next run in the same process, with a sound unit, updates it.
-    const std::vector<std::string> next = Run(stored ? "--mode writing" : "--s1 auto", "");
-    std::vector<std::string> success;
-    if (!stored)
-        success.push_back(kConnectText);
-    success.push_back(kWritingModeText);
-    for (const auto& s : OutcomeTexts(Outcome::Completed))
-        success.push_back(s);
-    EXPECT_EQ(success, next) << "the run after the fault";
+    RunOnce(stored ? "--mode writing" : "--s1 auto");
+    EXPECT_EQ(SuccessTexts(stored), boxes.Texts()) << "the run after the fault";
     ExpectUnitWrittenWhole();
     ExpectIdleAfterRun(t);
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 using namespace qvtest;
+using namespace qvwine;
 
 namespace
 {
@@ -57,7 +58,7 @@ TEST(Port, IdentificationRoundTripOverRawWin32)
     sim.Stop();
 
     EXPECT_EQ("TY210;", reply);
-    WireLog log = sim.Log();
+    const qvsim::WireLogReader log = sim.Log();
     EXPECT_EQ(";;;TY;", log.fromPc());
     EXPECT_EQ("TY210;", log.toPc());
 }

@@ -1,38 +1,22 @@
 // The run's identification stage and the registry marker.
 #include "serial/SerialLink.h"
 #include "support/Harness.h"
-#include "support/UserTexts.h"
+#include "tests/UserTexts.h"
 #include "update/Registry.h"
 
 #include <gtest/gtest.h>
 
 using namespace qvtest;
+using namespace qvwine;
+using namespace texts;
 
 namespace
 {
-class Run : public ::testing::Test
+class Run : public RunTest
 {
 protected:
     void SetUp() override { DeleteMarkerKey(); }
     void TearDown() override { DeleteMarkerKey(); }
-
-    // One press of Start: boxes answered as given.
-    void RunOnce(const std::string& simOptions, std::vector<int> answers)
-    {
-        boxes.Clear();
-        boxes.Answer(std::move(answers));
-        ASSERT_TRUE(sim.Start(simOptions));
-        t.SelectPort(sim.PortName());
-        t.dlg.m_bCancel = 0;
-        t.dlg.RunUpdate();
-        sim.Stop();
-    }
-
-    void ExpectCleanedUp() { ExpectIdleAfterRun(t); }
-
-    Sim sim;
-    TestDialog t;
-    BoxWatcher& boxes = t.boxes;
 };
 }  // namespace
 
@@ -44,7 +28,7 @@ TEST_F(Run, FirstRunIdentifiesStoresTheMarkerAndGoesOnToWriting)
     auto seen = boxes.Boxes();
     ASSERT_EQ(2u, seen.size());
     EXPECT_EQ(kConnectText, seen[0].text);
-    EXPECT_EQ("QV-6100 Update", seen[0].caption);
+    EXPECT_EQ(kCaption, seen[0].caption);
     EXPECT_EQ(BoxIcon::Information, seen[0].icon);
     EXPECT_TRUE(seen[0].hasCancel);
     EXPECT_EQ(kWritingModeText, seen[1].text);
@@ -52,8 +36,8 @@ TEST_F(Run, FirstRunIdentifiesStoresTheMarkerAndGoesOnToWriting)
     DWORD marker = 0;
     ASSERT_TRUE(GetMarkerValue(marker));
     EXPECT_EQ(3120u, marker);
-    EXPECT_EQ(";;;TY;", sim.Log().fromPc());
-    ExpectCleanedUp();
+    EXPECT_EQ(";;;TY;", log.fromPc());
+    ExpectIdleAfterRun(t);
 }
 
 TEST_F(Run, MarkerPresentSkipsIdentification)
@@ -64,8 +48,8 @@ TEST_F(Run, MarkerPresentSkipsIdentification)
     auto seen = boxes.Boxes();
     ASSERT_EQ(1u, seen.size());
     EXPECT_EQ(kWritingModeText, seen[0].text);
-    EXPECT_EQ("", sim.Log().fromPc()) << "nothing is sent when the second message is declined";
-    ExpectCleanedUp();
+    EXPECT_EQ("", log.fromPc()) << "nothing is sent when the second message is declined";
+    ExpectIdleAfterRun(t);
 }
 
 TEST_F(Run, DecliningTheFirstMessageOpensNothing)
@@ -77,7 +61,7 @@ TEST_F(Run, DecliningTheFirstMessageOpensNothing)
 
     ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_EQ(kConnectText, boxes.Boxes()[0].text);
-    EXPECT_EQ("", sim.Log().fromPc());
+    EXPECT_EQ("", log.fromPc());
     EXPECT_EQ("status before the run", t.LabelText(IDC_STATUS)) << "no clean-up after Cancel";
     EXPECT_EQ(INVALID_HANDLE_VALUE, g_hPort);
     DWORD marker = 1;
@@ -100,7 +84,7 @@ TEST_F(Run, WithoutTheKeyIdentificationWorksButTheNextRunAsksAgain)
     RunOnce("", {IDCANCEL});
     ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_EQ(kConnectText, boxes.Boxes()[0].text);
-    ExpectCleanedUp();
+    ExpectIdleAfterRun(t);
 }
 
 TEST_F(Run, FailedIdentificationLeavesTheMarkerAndCleansUp)
@@ -109,11 +93,11 @@ TEST_F(Run, FailedIdentificationLeavesTheMarkerAndCleansUp)
     RunOnce("--fifth 1", {IDOK});
     auto seen = boxes.Boxes();
     ASSERT_EQ(2u, seen.size());
-    EXPECT_EQ(kNotDetected, seen[1].text);
+    EXPECT_EQ(kNotDetectedText, seen[1].text);
     DWORD marker = 0;
     ASSERT_TRUE(GetMarkerValue(marker));
     EXPECT_EQ(7u, marker);
-    ExpectCleanedUp();
+    ExpectIdleAfterRun(t);
 
     RunOnce("", {IDCANCEL});
     ASSERT_EQ(1u, boxes.Boxes().size());
@@ -134,7 +118,7 @@ TEST_F(Run, UnopenablePortEndsTheRunWithoutCleanUp)
 
     auto seen = boxes.Boxes();
     ASSERT_EQ(2u, seen.size());
-    EXPECT_EQ("Failed to open serial port.", seen[1].text);
+    EXPECT_EQ(kOpenFailedText, seen[1].text);
     EXPECT_EQ(BoxIcon::Exclamation, seen[1].icon);
     EXPECT_EQ("status before the run", t.LabelText(IDC_STATUS));
 }
@@ -187,7 +171,7 @@ TEST_F(Run, MarkerOfAnotherTypeOrSizeDecidesTheRun)
     RunOnce("", {IDCANCEL});
     ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_EQ(kWritingModeText, boxes.Boxes()[0].text);
-    ExpectCleanedUp();
+    ExpectIdleAfterRun(t);
 
     // Eight bytes cannot be read: not identified yet. A successful
     // identification stores the marker as a 4-byte REG_DWORD in its place.
@@ -201,16 +185,16 @@ TEST_F(Run, MarkerOfAnotherTypeOrSizeDecidesTheRun)
     ASSERT_TRUE(GetMarkerRaw(type, bytes));
     EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
     EXPECT_EQ(std::string("\x30\x0c\x00\x00", 4), bytes);
-    ExpectCleanedUp();
+    ExpectIdleAfterRun(t);
 
     // A string: not identified; a failed identification leaves it as it was.
     SetMarkerRaw(REG_SZ, std::string("3120", 5));
     RunOnce("--silent", {IDOK});
     ASSERT_EQ(2u, boxes.Boxes().size());
     EXPECT_EQ(kConnectText, boxes.Boxes()[0].text);
-    EXPECT_EQ(kNotDetected, boxes.Boxes()[1].text);
+    EXPECT_EQ(kNotDetectedText, boxes.Boxes()[1].text);
     ASSERT_TRUE(GetMarkerRaw(type, bytes));
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
     EXPECT_EQ(std::string("3120", 5), bytes);
-    ExpectCleanedUp();
+    ExpectIdleAfterRun(t);
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 using namespace qvtest;
+using namespace qvwine;
 
 namespace
 {

@@ -3,17 +3,17 @@
 #include "payload/Payload.h"
 #include "serial/SerialLink.h"
 #include "support/Harness.h"
-#include "support/UserTexts.h"
-#include "update/BlockTable.h"
+#include "tests/UserTexts.h"
+#include "wine/EngineSteps.h"
 
 #include <gtest/gtest.h>
 
 using namespace qvtest;
+using namespace qvwine;
+using namespace texts;
 
 namespace
 {
-
-
 std::string BigEndian(DWORD v)
 {
     std::string s(4, '\0');
@@ -31,29 +31,14 @@ std::string AfterHandshake(const std::string& fromPc)
     return confirm == std::string::npos ? std::string() : fromPc.substr(confirm + 1);
 }
 
-class Writing : public ::testing::Test
+class Writing : public RunTest
 {
 protected:
+    Writing() : RunTest("--mode writing") {}
     void SetUp() override { SetMarkerValue(3120); }
     void TearDown() override { DeleteMarkerKey(); }
 
-    // One press of Start with the unit in writing mode.
-    void RunOnce(const std::string& simOptions, std::vector<int> answers = {})
-    {
-        boxes.Clear();
-        boxes.Answer(std::move(answers));
-        ASSERT_TRUE(sim.Start("--mode writing " + simOptions));
-        t.SelectPort(sim.PortName());
-        t.dlg.m_bCancel = 0;
-        runStartUs = NowUs();
-        t.dlg.RunUpdate();
-        sim.Stop();
-        log = sim.Log();
-    }
-
     std::vector<std::string> Texts() const { return boxes.Texts(); }
-
-    void ExpectCleanedUp() { ExpectIdleAfterRun(t); }
 
     void ExpectFailure(const char* text)
     {
@@ -61,11 +46,11 @@ protected:
         ASSERT_EQ(2u, seen.size()) << ::testing::PrintToString(Texts());
         EXPECT_EQ(kWritingModeText, seen[0].text);
         EXPECT_EQ(text, seen[1].text);
-        EXPECT_EQ("QV-6100 Update", seen[1].caption);
+        EXPECT_EQ(kCaption, seen[1].caption);
         EXPECT_EQ(BoxIcon::Exclamation, seen[1].icon);
         EXPECT_FALSE(seen[1].hasCancel);
         EXPECT_EQ(1, t.CautionShows());
-        ExpectCleanedUp();
+        ExpectIdleAfterRun(t);
     }
 
     void ExpectSuccess()
@@ -75,14 +60,14 @@ protected:
         EXPECT_EQ(kWritingModeText, seen[0].text);
         EXPECT_EQ(BoxIcon::Information, seen[0].icon);
         EXPECT_TRUE(seen[0].hasCancel);
-        EXPECT_EQ(kCompleted, seen[1].text);
+        EXPECT_EQ(kCompletedText, seen[1].text);
         EXPECT_EQ(BoxIcon::Information, seen[1].icon);
         EXPECT_EQ(kNormalModeText, seen[2].text);
         EXPECT_EQ(BoxIcon::Information, seen[2].icon);
         EXPECT_TRUE(log.hasNote("complete"));
         EXPECT_TRUE(ReadFileBytes(sim.ImagePath()) == BuiltInImage()) << "the flash image differs from the built-in image";
         EXPECT_TRUE(ReadFileBytes(sim.ProgramPath()) == BuiltInProgram()) << "the program received differs";
-        ExpectCleanedUp();
+        ExpectIdleAfterRun(t);
     }
 
     // After a failure the same process updates the unit on the next try.
@@ -92,11 +77,22 @@ protected:
         ExpectSuccess();
     }
 
-    Sim sim;
-    TestDialog t;
-    BoxWatcher& boxes = t.boxes;
-    WireLog log{""};
-    int64_t runStartUs = 0;
+    // Starts the unit and takes the engine through the first `steps` steps
+    // of the writing stage, each of which must succeed.
+    void Steps(const std::string& simOptions, int steps)
+    {
+        ASSERT_TRUE(sim.Start(baseOptions + " " + simOptions));
+        t.SelectPort(sim.PortName());
+        ASSERT_EQ(steps, RunWritingSteps(t.dlg, steps));
+    }
+
+    // Ends what Steps began.
+    void Close()
+    {
+        t.dlg.StopReader();
+        t.dlg.ClosePort();
+        sim.Stop();
+    }
 };
 
 using WritingOk = Writing;
@@ -130,67 +126,42 @@ TEST_F(WritingOk, FullUpdateWritesTheImageByteForByte)
 
 TEST_F(WritingOk, ProgressThroughLoadAndTransfer)
 {
-    ASSERT_TRUE(sim.Start("--mode writing"));
-    t.SelectPort(sim.PortName());
-    ASSERT_EQ(1, t.dlg.OpenPort());
-    t.dlg.StartReader();
-    ASSERT_EQ(1, t.dlg.SyncBitRate());
-    ASSERT_EQ(1, t.dlg.LoadWriteControlProgram());
-    EXPECT_EQ("Deleting the Old Firmware Program...", t.LabelText(IDC_STATUS));
+    Steps("", kStepsToBlocks);
+    EXPECT_EQ(kDeletingText, t.LabelText(IDC_STATUS));
     EXPECT_EQ("100%", t.LabelText(IDC_PERCENT));
     EXPECT_EQ(100, t.ProgressPos());
     EXPECT_EQ(1, g_rxRun.load()) << "the receive thread runs again after the load";
 
     ASSERT_EQ(1, t.dlg.TransferFirmware(FirmwareImage));
-    EXPECT_EQ("Transferring the new firmware...", t.LabelText(IDC_STATUS));
+    EXPECT_EQ(kTransferringText, t.LabelText(IDC_STATUS));
     EXPECT_EQ("100%", t.LabelText(IDC_PERCENT));
     EXPECT_EQ(99, t.ProgressPos()) << "the last chunk sets no position";
-    t.dlg.StopReader();
-    t.dlg.ClosePort();
-    sim.Stop();
+    Close();
     EXPECT_TRUE(ReadFileBytes(sim.ImagePath()) == BuiltInImage());
     EXPECT_TRUE(t.boxes.Boxes().empty());
 }
 
 TEST_F(WritingOk, FirstProgramByteShowsOnePercentAndFirstChunkZero)
 {
-    ASSERT_TRUE(sim.Start("--mode writing --fault silence --at echo --index 0"));
-    t.SelectPort(sim.PortName());
-    ASSERT_EQ(1, t.dlg.OpenPort());
-    t.dlg.StartReader();
-    ASSERT_EQ(1, t.dlg.SyncBitRate());
-    t.dlg.m_bCancel = 0;
+    Steps("--fault silence --at echo --index 0", 2);
     EXPECT_EQ(0, t.dlg.LoadWriteControlProgram());
-    EXPECT_EQ("Loading a Write Control Program...", t.LabelText(IDC_STATUS));
+    EXPECT_EQ(kLoadingProgramText, t.LabelText(IDC_STATUS));
     EXPECT_EQ("1%", t.LabelText(IDC_PERCENT));
     EXPECT_EQ(1, t.ProgressPos());
     EXPECT_EQ(0, g_rxRun.load()) << "a failed load leaves the receive thread stopped";
-    t.dlg.ClosePort();
-    sim.Stop();
+    Close();
 
-    ASSERT_TRUE(sim.Start("--mode writing --fault silence --at chunk --index 1"));
-    ASSERT_EQ(1, t.dlg.OpenPort());
-    t.dlg.StartReader();
-    ASSERT_EQ(1, t.dlg.SyncBitRate());
-    ASSERT_EQ(1, t.dlg.LoadWriteControlProgram());
+    Steps("--fault silence --at chunk --index 1", kStepsToBlocks);
     EXPECT_EQ(0, t.dlg.TransferFirmware(FirmwareImage));
     EXPECT_EQ("0%", t.LabelText(IDC_PERCENT));
     EXPECT_EQ(0, t.ProgressPos());
-    t.dlg.StopReader();
-    t.dlg.ClosePort();
+    Close();
 }
 
 TEST_F(WritingOk, CompletionByteAfterTheLastEchoWithinASecond)
 {
-    ASSERT_TRUE(sim.Start("--mode writing --erase-ms 400 --fault silence --at open"));
-    t.SelectPort(sim.PortName());
-    ASSERT_EQ(1, t.dlg.OpenPort());
-    t.dlg.StartReader();
-    ASSERT_EQ(1, t.dlg.SyncBitRate());
-    t.dlg.m_bCancel = 0;
-    EXPECT_EQ(1, t.dlg.LoadWriteControlProgram());
-    t.dlg.StopReader();
-    t.dlg.ClosePort();
+    Steps("--erase-ms 400 --fault silence --at open", kStepsToBlocks);
+    Close();
 }
 
 TEST_F(WritingOk, SecondMessageDeclinedSendsNothing)
@@ -200,7 +171,7 @@ TEST_F(WritingOk, SecondMessageDeclinedSendsNothing)
     EXPECT_EQ(kWritingModeText, boxes.Boxes()[0].text);
     EXPECT_EQ("", log.fromPc());
     EXPECT_EQ(0, t.CautionShows()) << "the caution is never shown";
-    ExpectCleanedUp();
+    ExpectIdleAfterRun(t);
 }
 
 TEST_F(WritingOk, MarkerThatDoesNotStickStopsBeforeTheUnit)
@@ -208,21 +179,16 @@ TEST_F(WritingOk, MarkerThatDoesNotStickStopsBeforeTheUnit)
     // The user may read the key but not write it.
     SetMarkerValue(0);
     MakeMarkerKeyReadOnly();
-    boxes.Clear();
-    ASSERT_TRUE(sim.Start(""));
-    t.SelectPort(sim.PortName());
-    t.dlg.m_bCancel = 0;
-    t.dlg.RunUpdate();
-    sim.Stop();
+    RunOnce("--mode normal");
 
     auto seen = boxes.Boxes();
     ASSERT_EQ(2u, seen.size()) << ::testing::PrintToString(Texts());
     EXPECT_EQ(kConnectText, seen[0].text);
-    EXPECT_EQ(kAdmin, seen[1].text);
+    EXPECT_EQ(kAdminText, seen[1].text);
     EXPECT_EQ(BoxIcon::Hand, seen[1].icon);
-    EXPECT_EQ(";;;TY;", sim.Log().fromPc()) << "nothing is sent after the identification";
+    EXPECT_EQ(";;;TY;", log.fromPc()) << "nothing is sent after the identification";
     EXPECT_EQ(0, t.CautionShows());
-    ExpectCleanedUp();
+    ExpectIdleAfterRun(t);
 }
 
 // ---------------------------------------------------------------------------
@@ -230,7 +196,7 @@ TEST_F(WritingOk, MarkerThatDoesNotStickStopsBeforeTheUnit)
 TEST_F(HandshakeFail, SilenceThroughFiveBursts)
 {
     RunOnce("--silent-bursts 5");
-    ExpectFailure(kNotDetected);
+    ExpectFailure(kNotDetectedText);
     EXPECT_EQ(std::string(50, '\0'), log.fromPc());
     ExpectNextRunSucceeds();
 }
@@ -238,14 +204,14 @@ TEST_F(HandshakeFail, SilenceThroughFiveBursts)
 TEST_F(HandshakeFail, AnswerToTheThirdBurst)
 {
     RunOnce("--silent-bursts 2 --fault silence --at confirm");
-    ExpectFailure(kNotDetected);
+    ExpectFailure(kNotDetectedText);
     EXPECT_EQ(std::string(30, '\0') + '\x55', log.fromPc()) << "exactly three bursts, then the confirmation";
 }
 
 TEST_F(HandshakeFail, TwoBytesInOneBatch)
 {
     RunOnce("--fault extra --at sync");
-    ExpectFailure(kNotDetected);
+    ExpectFailure(kNotDetectedText);
     EXPECT_EQ(std::string(10, '\0'), log.fromPc()) << "no confirmation after a bad answer";
     ExpectNextRunSucceeds();
 }
@@ -253,7 +219,7 @@ TEST_F(HandshakeFail, TwoBytesInOneBatch)
 TEST_F(HandshakeFail, WrongConfirmation)
 {
     RunOnce("--fault wrong --at confirm --fault-byte 0xAB");
-    ExpectFailure(kNotDetected);
+    ExpectFailure(kNotDetectedText);
     ExpectNextRunSucceeds();
 }
 
@@ -262,7 +228,7 @@ TEST_F(HandshakeFail, WrongConfirmation)
 TEST_F(LoadFail, NoEchoWithinOneSecond)
 {
     RunOnce("--fault silence --at echo --index 5");
-    ExpectFailure(kFailed);
+    ExpectFailure(kFailedText);
     const std::string program = AfterHandshake(log.fromPc());
     EXPECT_EQ(BuiltInProgram().substr(0, 6), program) << "the load stops at the unanswered byte";
     const double ms = (boxes.Boxes()[1].shownUs - log.timeOfByte("rx", 10 + 1 + 5)) / 1000.0;
@@ -274,16 +240,16 @@ TEST_F(LoadFail, NoEchoWithinOneSecond)
 TEST_F(LoadFail, LastByteNotTheCompletionByte)
 {
     RunOnce("--fault wrong --at erase");
-    ExpectFailure(kFailed);
+    ExpectFailure(kFailedText);
     EXPECT_EQ(BuiltInProgram(), AfterHandshake(log.fromPc())) << "no block is opened";
     ExpectNextRunSucceeds();
 }
 
 TEST_F(LoadFail, CancelDuringTheLoad)
 {
-    t.ClickCancelWhenStatus("Loading a Write Control Program...");
+    t.ClickCancelWhenStatus(kLoadingProgramText);
     RunOnce("");
-    ExpectFailure(kFailed);
+    ExpectFailure(kFailedText);
     EXPECT_LT(AfterHandshake(log.fromPc()).size(), static_cast<size_t>(kWriteControlProgramBytes));
     ExpectNextRunSucceeds();
 }
@@ -293,25 +259,19 @@ TEST_F(LoadFail, CancelDuringIdentificationStopsTheLoadAfterItsFirstByte)
     // Not identified yet: the unit answers TY late, so the click lands while
     // the identification waits; S1 flips when the alignment starts.
     SetMarkerValue(0);
-    boxes.Clear();
-    ASSERT_TRUE(sim.Start("--s1 auto --delay 150"));
-    t.SelectPort(sim.PortName());
-    t.dlg.m_bCancel = 0;
     t.ClickCancelAfter(80);
-    t.dlg.RunUpdate();
-    sim.Stop();
-    log = sim.Log();
+    RunOnce("--mode normal --s1 auto --delay 150");
 
-    auto texts = Texts();
-    ASSERT_EQ(3u, texts.size()) << ::testing::PrintToString(texts);
-    EXPECT_EQ(kConnectText, texts[0]);
-    EXPECT_EQ(kWritingModeText, texts[1]);
-    EXPECT_EQ(kFailed, texts[2]);
+    const auto seen = Texts();
+    ASSERT_EQ(3u, seen.size()) << ::testing::PrintToString(seen);
+    EXPECT_EQ(kConnectText, seen[0]);
+    EXPECT_EQ(kWritingModeText, seen[1]);
+    EXPECT_EQ(kFailedText, seen[2]);
     DWORD marker = 0;
     ASSERT_TRUE(GetMarkerValue(marker));
     EXPECT_EQ(3120u, marker) << "the identification completed despite Cancel";
     EXPECT_EQ(std::string(1, '\x05'), AfterHandshake(log.fromPc())) << "exactly one program byte";
-    ExpectCleanedUp();
+    ExpectIdleAfterRun(t);
 }
 
 // ---------------------------------------------------------------------------
@@ -319,7 +279,7 @@ TEST_F(LoadFail, CancelDuringIdentificationStopsTheLoadAfterItsFirstByte)
 TEST_F(TransferFail, DoubledHandshakeByte)
 {
     RunOnce("--fault extra --at chunk --index 3");
-    ExpectFailure(kFailed);
+    ExpectFailure(kFailedText);
     EXPECT_FALSE(log.hasNote("complete"));
     ExpectNextRunSucceeds();
 }
@@ -327,15 +287,15 @@ TEST_F(TransferFail, DoubledHandshakeByte)
 TEST_F(TransferFail, ChecksumRefused)
 {
     RunOnce("--fault wrong --at ack --index 0");
-    ExpectFailure(kFailed);
+    ExpectFailure(kFailedText);
     ExpectNextRunSucceeds();
 }
 
 TEST_F(TransferFail, CancelDuringTheTransfer)
 {
-    t.ClickCancelWhenStatus("Transferring the new firmware...");
+    t.ClickCancelWhenStatus(kTransferringText);
     RunOnce("");
-    ExpectFailure(kFailed);
+    ExpectFailure(kFailedText);
     EXPECT_FALSE(log.hasNote("complete"));
     ExpectNextRunSucceeds();
 }
@@ -343,7 +303,7 @@ TEST_F(TransferFail, CancelDuringTheTransfer)
 TEST_F(TransferFail, UnitStopsAnsweringMidBlock)
 {
     RunOnce("--fault silence --at chunk --index 700");
-    ExpectFailure(kFailed);
+    ExpectFailure(kFailedText);
     // The device's silence ends the transfer a second after the last chunk.
     const auto fromPc = log.of("rx");
     ASSERT_FALSE(fromPc.empty());
@@ -364,17 +324,17 @@ TEST_F(TransferFail, UnpluggedCableShowsTheSystemMessageThenTheFailure)
         RunOnce("--fault unplug-after --at chunk --index " + std::to_string(10 + attempt));
         seen = boxes.Boxes();
         ASSERT_GE(seen.size(), 2u) << ::testing::PrintToString(Texts());
-        EXPECT_EQ(kFailed, seen.back().text);
-        ExpectCleanedUp();
+        EXPECT_EQ(kFailedText, seen.back().text);
+        ExpectIdleAfterRun(t);
         if (seen.size() == 3)
             break;
     }
     ASSERT_EQ(3u, seen.size()) << ::testing::PrintToString(Texts());
     EXPECT_FALSE(seen[1].text.empty());
-    EXPECT_NE(kFailed, seen[1].text) << "the system's own text for the failed write comes first";
-    EXPECT_EQ("QV-6100 Update", seen[1].caption);
+    EXPECT_NE(kFailedText, seen[1].text) << "the system's own text for the failed write comes first";
+    EXPECT_EQ(kCaption, seen[1].caption);
     EXPECT_EQ(BoxIcon::Exclamation, seen[1].icon);
-    EXPECT_EQ(kFailed, seen[2].text);
+    EXPECT_EQ(kFailedText, seen[2].text);
     ExpectNextRunSucceeds();
 }
 
@@ -391,11 +351,7 @@ protected:
     {
         EXPECT_TRUE(sim.Start("--mode writing " + simOptions));
         t.SelectPort(sim.PortName());
-        EXPECT_EQ(1, t.dlg.OpenPort());
-        t.dlg.StartReader();
-        EXPECT_EQ(1, t.dlg.SyncBitRate());
-        t.dlg.m_bCancel = 0;
-        EXPECT_EQ(1, t.dlg.LoadWriteControlProgram());
+        EXPECT_EQ(kStepsToBlocks, RunWritingSteps(t.dlg, kStepsToBlocks));
         const BYTE command[] = {0x57, 0x00};
         EXPECT_EQ(1, t.dlg.WritePort(command, 2));
         const BYTE ack = 0x06;

@@ -1,6 +1,6 @@
 #include "support/FaultMatrix.h"
 
-#include "support/UserTexts.h"
+#include "tests/UserTexts.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -106,11 +106,11 @@ MatrixCell MakeCell(const PhaseRow& p, const std::string& fault, bool& applies)
         c.simOptions += " --fault unplug" + at;
         // The alignment sends its burst again 200 ms later: that write fails.
         if (std::string(p.step) == "sync")
-            c.systemText = SystemText::Always;
+            c.systemText = SystemTextShown::Always;
         // Cut right after the block's acknowledgement: the next write command
         // fails, unless it left before the cut landed.
         if (p.after)
-            c.systemText = SystemText::Maybe;
+            c.systemText = SystemTextShown::Maybe;
     }
     else if (fault == "cancel")
     {
@@ -182,18 +182,37 @@ const MatrixCell* FindCell(const std::string& phase, const std::string& fault)
     return nullptr;
 }
 
-std::vector<std::string> OutcomeTexts(Outcome outcome)
+std::vector<std::string> ExpectedTexts(const MatrixCell& cell, const std::string& systemText)
 {
-    switch (outcome)
+    std::vector<std::string> out;
+    if (cell.identification)
+        out.push_back(texts::kConnectText);
+    if (!cell.identification || cell.outcome != Outcome::NotDetected)
+        out.push_back(texts::kWritingModeText);
+    if (!systemText.empty())
+        out.push_back(systemText);
+    switch (cell.outcome)
     {
     case Outcome::NotDetected:
-        return {kNotDetected};
+        out.push_back(texts::kNotDetectedText);
+        break;
     case Outcome::Failed:
-        return {kFailed};
+        out.push_back(texts::kFailedText);
+        break;
     case Outcome::Completed:
-        return {kCompleted, kNormalModeText};
+        out.push_back(texts::kCompletedText);
+        out.push_back(texts::kNormalModeText);
+        break;
     }
-    return {};
+    return out;
+}
+
+std::vector<std::string> SuccessTexts(bool identified)
+{
+    MatrixCell run;
+    run.identification = !identified;
+    run.outcome = Outcome::Completed;
+    return ExpectedTexts(run);
 }
 
 const char* OutcomeName(Outcome outcome)

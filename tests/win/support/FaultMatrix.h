@@ -18,7 +18,7 @@ enum class Outcome
 };
 
 // When the system's own text for a failed write comes before the outcome.
-enum class SystemText
+enum class SystemTextShown
 {
     Never,
     Always,
@@ -33,7 +33,7 @@ struct MatrixCell
     std::string simOptions;       // the unit's start mode and its fault
     std::string cancelOnNote;     // non-empty: press Cancel once the unit logs this note
     Outcome outcome = Outcome::Failed;
-    SystemText systemText = SystemText::Never;
+    SystemTextShown systemText = SystemTextShown::Never;
     bool identifies = false;  // the marker holds 3120 after the run
 
     std::string Name() const;  // usable as a test name
@@ -45,8 +45,13 @@ const std::vector<std::string>& MatrixFaults();
 const std::vector<MatrixCell>& MatrixCells();
 const MatrixCell* FindCell(const std::string& phase, const std::string& fault);
 
-// The texts the user sees after answering the opening messages.
-std::vector<std::string> OutcomeTexts(Outcome outcome);
+// Every text the user sees in a cell's run, in order, the opening messages
+// included; with `systemText` given, the system's text for the failed write
+// stands before the outcome.
+std::vector<std::string> ExpectedTexts(const MatrixCell& cell, const std::string& systemText = std::string());
+// The texts of a run that updates the unit, from a PC that has identified it
+// or not.
+std::vector<std::string> SuccessTexts(bool identified);
 const char* OutcomeName(Outcome outcome);
 
 // The matrix as a table: each cell's result, "n/a" where no cell applies.

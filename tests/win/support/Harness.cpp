@@ -2,6 +2,7 @@
 
 #include "payload/Payload.h"
 #include "serial/SerialLink.h"
+#include "tests/UserTexts.h"
 #include "update/Registry.h"
 
 #include <aclapi.h>
@@ -14,6 +15,7 @@
 
 namespace qvtest
 {
+using namespace qvwine;
 
 int TestComNumber()
 {
@@ -222,10 +224,37 @@ void ExpectIdleAfterRun(const TestDialog& t)
 {
     EXPECT_EQ(INVALID_HANDLE_VALUE, g_hPort) << "port closed";
     EXPECT_EQ(0, g_rxRun.load()) << "receive thread stopped";
-    EXPECT_EQ("Select a serial port, then click OK to continue.", t.LabelText(IDC_STATUS));
+    EXPECT_EQ(texts::kIdleStatusText, t.LabelText(IDC_STATUS));
     EXPECT_EQ("", t.LabelText(IDC_PERCENT));
     EXPECT_EQ(0, t.ProgressPos());
     EXPECT_FALSE(t.CautionVisible());
+}
+
+std::string SystemMessage(DWORD error)
+{
+    LPSTR text = nullptr;
+    ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
+                     nullptr);
+    std::string s = text ? text : "";
+    if (text)
+        ::LocalFree(text);
+    return s;
+}
+
+void RunTest::RunOnce(const std::string& simOptions, std::vector<int> answers, const std::string& cancelOnNote)
+{
+    boxes.Clear();
+    boxes.Answer(std::move(answers));
+    ASSERT_TRUE(sim.Start(baseOptions + " " + simOptions));
+    t.SelectPort(sim.PortName());
+    t.dlg.m_bCancel = 0;
+    if (!cancelOnNote.empty())
+        t.ClickCancelWhenLogged(sim.LogPath(), cancelOnNote);
+    runStartUs = NowUs();
+    t.dlg.RunUpdate();
+    sim.Stop();
+    log = sim.Log();
 }
 
 void TestDialog::SelectPort(const std::string& name)

@@ -1,11 +1,12 @@
 // Test support for the Windows-target tests: the simulated unit and the COM
-// ports for one test, the registry marker, and the update dialog created
-// modeless. Failures here fail the test.
+// ports for one test, the registry marker, the update dialog created
+// modeless, and one press of Start on it. Failures here fail the test.
 #pragma once
 
-#include "support/WineSide.h"
 #include "ui/UpdateDlg.h"
+#include "wine/WineSide.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <functional>
@@ -15,8 +16,6 @@
 
 namespace qvtest
 {
-using namespace qvwine;
-using WireLog = qvsim::WireLogReader;
 
 // The COM number and scratch folder ctest gave this test program.
 int TestComNumber();
@@ -28,7 +27,7 @@ std::string BuiltInProgram();
 
 // The simulated QV-6100 for one test: on the test's COM port in the test's
 // folder, or on `com` in a folder of its own.
-class Sim : public Simulator
+class Sim : public qvwine::Simulator
 {
 public:
     Sim();
@@ -72,7 +71,7 @@ public:
 
     // Declared first: it answers the boxes the dialog shows from its creation
     // on (the port list is filled then). Its record starts after creation.
-    BoxWatcher boxes;
+    qvwine::BoxWatcher boxes;
     CUpdateDlg dlg;
 
     void SelectPort(const std::string& name);
@@ -103,5 +102,30 @@ private:
 // The clean-up at the end of a run has happened: port closed, receive
 // thread stopped, idle status, empty percentage, bar at 0, caution hidden.
 void ExpectIdleAfterRun(const TestDialog& t);
+
+// The system's own text for an error code, as a message box shows it.
+std::string SystemMessage(DWORD error);
+const DWORD kErrorNotReady = 21;  // what a write to a pulled cable fails with
+
+// A test that presses Start on a dialog of its own, against the simulated
+// unit started with `baseOptions` and the run's own options.
+class RunTest : public ::testing::Test
+{
+protected:
+    explicit RunTest(std::string options = std::string()) : baseOptions(std::move(options)) {}
+
+    // One press of Start: the boxes answered as given (then OK); with
+    // `cancelOnNote`, Cancel once the unit logs that note. `log` holds the
+    // wire log afterwards.
+    void RunOnce(const std::string& simOptions, std::vector<int> answers = {},
+                 const std::string& cancelOnNote = std::string());
+
+    std::string baseOptions;
+    Sim sim;
+    TestDialog t;
+    qvwine::BoxWatcher& boxes = t.boxes;
+    qvsim::WireLogReader log{""};
+    int64_t runStartUs = 0;
+};
 
 }  // namespace qvtest

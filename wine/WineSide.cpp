@@ -1,4 +1,4 @@
-#include "support/WineSide.h"
+#include "wine/WineSide.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -261,16 +261,35 @@ HWND FindTopWindow(DWORD pid, const std::function<bool(HWND)>& match, HWND exclu
     return s.found;
 }
 
+namespace
+{
+// The static text of a box: a static control without an identifier of its
+// own (0xFFFF in a message box, -1 in the About box's extended template) that
+// is not an icon.
+HWND TextStatic(HWND box)
+{
+    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+    {
+        char cls[16] = {};
+        ::GetClassNameA(child, cls, sizeof cls);
+        if ((::GetDlgCtrlID(child) & 0xFFFF) == 0xFFFF && ::lstrcmpiA(cls, "Static") == 0 &&
+            (::GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+            return child;
+    }
+    return nullptr;
+}
+}  // namespace
+
+bool IsMessageBox(HWND hWnd)
+{
+    char cls[64] = {};
+    ::GetClassNameA(hWnd, cls, sizeof cls);
+    return std::string(cls) == "#32770" && TextStatic(hWnd) != nullptr;
+}
+
 HWND FindMessageBox(DWORD pid, HWND exclude)
 {
-    return FindTopWindow(
-        pid,
-        [](HWND hWnd) {
-            char cls[64] = {};
-            ::GetClassNameA(hWnd, cls, sizeof cls);
-            return std::string(cls) == "#32770" && ::GetDlgItem(hWnd, 0xFFFF) != nullptr;
-        },
-        exclude);
+    return FindTopWindow(pid, IsMessageBox, exclude);
 }
 
 Box ReadBox(HWND hWnd)
@@ -279,7 +298,8 @@ Box ReadBox(HWND hWnd)
     box.shownUs = NowUs();
     box.hWnd = hWnd;
     box.caption = WindowText(hWnd);
-    box.text = WindowText(::GetDlgItem(hWnd, 0xFFFF));
+    if (HWND text = TextStatic(hWnd))
+        box.text = WindowText(text);
     box.icon = IconOf(hWnd);
     box.hasCancel = ::GetDlgItem(hWnd, IDCANCEL) != nullptr;
     return box;
@@ -302,12 +322,47 @@ void SelectOrAdd(HWND combo, const std::string& text)
     ::SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
 }
 
-BoxWatcher::BoxWatcher(int pollMs) : m_pollMs(pollMs), m_thread([this] { Run(); }) {}
+namespace
+{
+thread_local BoxWatcher* t_watcher = nullptr;
+}  // namespace
+
+BoxWatcher::BoxWatcher()
+{
+    t_watcher = this;
+    m_hook = ::SetWindowsHookExA(WH_CALLWNDPROCRET, Hook, nullptr, ::GetCurrentThreadId());
+}
 
 BoxWatcher::~BoxWatcher()
 {
-    m_stop = true;
-    m_thread.join();
+    if (m_hook)
+        ::UnhookWindowsHookEx(m_hook);
+    if (t_watcher == this)
+        t_watcher = nullptr;
+}
+
+// Runs on the thread that shows the box, as the box finishes setting itself
+// up: its texts, icon and buttons are in place, and its modal loop has not
+// started, so the answer posted here is the first thing it handles.
+LRESULT CALLBACK BoxWatcher::Hook(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto* msg = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && msg->message == WM_INITDIALOG && t_watcher && IsMessageBox(msg->hwnd))
+        t_watcher->Seen(msg->hwnd);
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void BoxWatcher::Seen(HWND hWnd)
+{
+    const Box seen = ReadBox(hWnd);
+    int answer = IDOK;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_boxes.size() < m_answers.size())
+            answer = m_answers[m_boxes.size()];
+        m_boxes.push_back(seen);
+    }
+    ::PostMessageA(hWnd, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(hWnd, answer)));
 }
 
 void BoxWatcher::Answer(std::vector<int> answers)
@@ -335,28 +390,6 @@ void BoxWatcher::Clear()
     std::lock_guard<std::mutex> lock(m_mutex);
     m_boxes.clear();
     m_answers.clear();
-}
-
-void BoxWatcher::Run()
-{
-    while (!m_stop)
-    {
-        HWND found = FindMessageBox(::GetCurrentProcessId());
-        if (!found)
-        {
-            ::Sleep(static_cast<DWORD>(m_pollMs));
-            continue;
-        }
-        const Box seen = ReadBox(found);
-        int answer = IDOK;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_boxes.size() < m_answers.size())
-                answer = m_answers[m_boxes.size()];
-            m_boxes.push_back(seen);
-        }
-        AnswerBox(found, answer);
-    }
 }
 
 }  // namespace qvwine

@@ -4,17 +4,17 @@
 // screenshots of the display.
 #pragma once
 
-#include "support/WineSide.h"
+#include "wine/WineSide.h"
 
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-namespace qvgui
+namespace qvwine
 {
-using namespace qvwine;
 
 class App
 {
@@ -28,13 +28,14 @@ public:
     long WaitExit(int timeoutMs);
     void Kill();
 
-    // The main dialog once it is visible and idle (Start enabled); nullptr
+    // The update dialog once it is visible and idle (Start enabled); nullptr
     // after the time-out or once the program has ended.
     HWND WaitIdleDialog(int timeoutMs, int pollMs = 5);
     HWND Dialog() const { return m_dialog; }
     HWND Control(int id) const { return ::GetDlgItem(m_dialog, id); }
 
-    // A message box of the program (not its main dialog), or nullptr.
+    // A message box of the program (not its update dialog; the About box
+    // counts as one), or nullptr.
     bool FindBox(Box& box) const;
     bool WaitBox(Box& box, int timeoutMs) const;
     void Answer(const Box& box, int button) const { AnswerBox(box.hWnd, button); }
@@ -53,6 +54,13 @@ public:
     void SelectPort(const std::string& name) const;
     // Brings the dialog forward and presses a key (with Alt when asked).
     void PressKey(WORD vk, bool alt = false) const;
+
+    // Follows a run that Start began until the dialog is idle again,
+    // answering every message box with OK: `onBox` sees each box before it is
+    // answered, `onLook` is called at every look, every `pollMs`. Returns the
+    // boxes in order; gives up after `timeoutMs`.
+    std::vector<Box> FollowRun(int pollMs, const std::function<void(const Box&)>& onBox,
+                               const std::function<void()>& onLook, int timeoutMs = 300000) const;
 
     DWORD ProcessId() const { return m_pi.dwProcessId; }
 
@@ -74,4 +82,4 @@ struct Bitmap
     int Count(const RECT& r, unsigned char red, unsigned char green, unsigned char blue) const;
 };
 
-}  // namespace qvgui
+}  // namespace qvwine

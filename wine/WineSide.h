@@ -1,18 +1,17 @@
-// What the Windows-target tests, the GUI driver and the benchmarks share
-// under Wine: the clock, the environment, paths and files, Unix commands, the
-// simulated unit as a process, and finding and answering message boxes.
+// What the run tools, the Windows-target tests and the benchmarks share under
+// Wine: the clock, the environment, paths and files, Unix commands, the
+// simulated unit as a process, and finding, reading and answering message
+// boxes.
 #pragma once
 
 #include "sim/wire_log_reader.hpp"
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace qvwine
@@ -122,21 +121,28 @@ struct Box
     int64_t shownUs = 0;  // when it was found
 };
 
-// A visible message box of process pid (a dialog with the static text
-// control 0xFFFF) other than `exclude`, or nullptr.
+// A message box, or a box like it such as the About box: a dialog with a
+// static text that has no identifier of its own.
+bool IsMessageBox(HWND hWnd);
+// A visible message box of process pid other than `exclude`, or nullptr.
 HWND FindMessageBox(DWORD pid, HWND exclude = nullptr);
+// Reads a box's caption, text, icon and buttons. For a box of another
+// process it asks that process only with time-outs; for a box of this
+// process, call it on the box's own thread.
 Box ReadBox(HWND box);
 // Presses one of the box's buttons and waits up to 5 s for the box to go.
 void AnswerBox(HWND box, int button);
 // Selects `text` in a combo box of this process, adding it if missing.
 void SelectOrAdd(HWND combo, const std::string& text);
 
-// Reads and answers the message boxes of this process from a thread of its
-// own, polling every `pollMs`.
+// Reads and answers the message boxes that the thread which creates it shows
+// from then on. A hook on that thread sees each box once it is set up, reads
+// it there and posts the answer, so nothing ever waits on a thread that sits
+// in a box's modal loop.
 class BoxWatcher
 {
 public:
-    explicit BoxWatcher(int pollMs = 2);
+    BoxWatcher();
     ~BoxWatcher();
     BoxWatcher(const BoxWatcher&) = delete;
     BoxWatcher& operator=(const BoxWatcher&) = delete;
@@ -148,14 +154,13 @@ public:
     void Clear();
 
 private:
-    void Run();
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam);
+    void Seen(HWND box);
 
-    const int m_pollMs;
-    std::atomic<bool> m_stop{false};
+    HHOOK m_hook = nullptr;
     mutable std::mutex m_mutex;
     std::vector<Box> m_boxes;
     std::vector<int> m_answers;
-    std::thread m_thread;  // last: it starts once the rest is built
 };
 
 }  // namespace qvwine

@@ -1,10 +1,12 @@
-#include "gui/Driver.h"
+#include "wine/Driver.h"
+
+#include "ui/resource.h"
 
 #include <commctrl.h>
 
 #include <fstream>
 
-namespace qvgui
+namespace qvwine
 {
 
 App::~App()
@@ -56,8 +58,11 @@ void App::Kill()
 
 HWND App::WaitIdleDialog(int timeoutMs, int pollMs)
 {
+    // The update dialog is the program's window with a Start button and a
+    // port list.
     const auto idle = [](HWND hWnd) {
-        return WindowText(hWnd) == "Corvane QV-6100 Update" && ::IsWindowEnabled(::GetDlgItem(hWnd, 1000));
+        HWND start = ::GetDlgItem(hWnd, IDC_START);
+        return start && ::GetDlgItem(hWnd, IDC_PORT) && ::IsWindowEnabled(start);
     };
     for (const int64_t end = NowMs() + timeoutMs; NowMs() < end && Running(); ::Sleep(static_cast<DWORD>(pollMs)))
         if ((m_dialog = FindTopWindow(m_pi.dwProcessId, idle)) != nullptr)
@@ -103,7 +108,7 @@ std::string App::Text(int id) const
 int App::ProgressPos() const
 {
     DWORD_PTR pos = 0;
-    ::SendMessageTimeoutW(Control(1004), PBM_GETPOS, 0, 0, SMTO_NORMAL, 1000, &pos);
+    ::SendMessageTimeoutW(Control(IDC_PROGRESS), PBM_GETPOS, 0, 0, SMTO_NORMAL, 1000, &pos);
     return static_cast<int>(pos);
 }
 
@@ -136,7 +141,7 @@ int App::DefaultId() const
 std::vector<std::string> App::PortList() const
 {
     std::vector<std::string> names;
-    HWND list = Control(1003);
+    HWND list = Control(IDC_PORT);
     DWORD_PTR count = 0;
     ::SendMessageTimeoutW(list, CB_GETCOUNT, 0, 0, SMTO_NORMAL, 1000, &count);
     for (DWORD_PTR i = 0; i < count; ++i)
@@ -154,7 +159,7 @@ std::vector<std::string> App::PortList() const
 int App::PortSelection() const
 {
     DWORD_PTR sel = 0;
-    ::SendMessageTimeoutW(Control(1003), CB_GETCURSEL, 0, 0, SMTO_NORMAL, 1000, &sel);
+    ::SendMessageTimeoutW(Control(IDC_PORT), CB_GETCURSEL, 0, 0, SMTO_NORMAL, 1000, &sel);
     return static_cast<int>(static_cast<LRESULT>(sel));
 }
 
@@ -165,7 +170,7 @@ void App::SelectPort(const std::string& name) const
         if (names[i] == name)
         {
             DWORD_PTR r = 0;
-            ::SendMessageTimeoutW(Control(1003), CB_SETCURSEL, i, 0, SMTO_NORMAL, 1000, &r);
+            ::SendMessageTimeoutW(Control(IDC_PORT), CB_SETCURSEL, i, 0, SMTO_NORMAL, 1000, &r);
         }
 }
 
@@ -188,6 +193,33 @@ void App::PressKey(WORD vk, bool alt) const
     if (alt)
         key(VK_MENU, true);
     ::SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+}
+
+std::vector<Box> App::FollowRun(int pollMs, const std::function<void(const Box&)>& onBox,
+                                const std::function<void()>& onLook, int timeoutMs) const
+{
+    std::vector<Box> boxes;
+    bool started = false;
+    for (const int64_t end = NowMs() + timeoutMs; NowMs() < end;)
+    {
+        Box box;
+        if (FindBox(box))
+        {
+            if (onBox)
+                onBox(box);
+            boxes.push_back(box);
+            Answer(box, IDOK);
+            continue;
+        }
+        if (onLook)
+            onLook();
+        if (!Enabled(IDC_START))
+            started = true;
+        else if (started)
+            break;
+        ::Sleep(static_cast<DWORD>(pollMs));
+    }
+    return boxes;
 }
 
 bool Screenshot(const std::string& unixPath, HWND window)
@@ -261,4 +293,4 @@ int Bitmap::Count(const RECT& r, unsigned char red, unsigned char green, unsigne
     return n;
 }
 
-}  // namespace qvgui
+}  // namespace qvwine

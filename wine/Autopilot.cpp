@@ -3,12 +3,13 @@
 // message and every status and percentage change, saves screenshots, opens
 // the About box and finally clicks Exit.
 //   qv_autopilot.exe <QV6100_UPDATE.exe> <COMn> <unix folder for screenshots>
-#include "gui/Driver.h"
+#include "ui/resource.h"
+#include "wine/Driver.h"
 
 #include <cstdio>
 #include <string>
 
-using namespace qvgui;
+using namespace qvwine;
 
 namespace
 {
@@ -59,7 +60,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    std::string status = app.Text(1007), percent;
+    std::string status = app.Text(IDC_STATUS), percent;
     Say("[status] " + status);
     Say("[ports] available:");
     for (const auto& name : app.PortList())
@@ -68,20 +69,14 @@ int main(int argc, char** argv)
     Shot(dir, "idle.png", app.Dialog());
 
     Say("[click] OK on " + port);
-    app.Click(1000);
-    bool started = false, progressShot = false;
-    const int64_t deadline = NowMs() + 60 * 60 * 1000;
-    while (NowMs() < deadline)
-    {
-        Box box;
-        if (app.FindBox(box))
-        {
-            Say("[message] " + box.caption + ": " + OneLine(box.text));
-            app.Answer(box, IDOK);
-            Say("[answer] OK");
-            continue;
-        }
-        const std::string s = app.Text(1007), p = app.Text(1006);
+    app.Click(IDC_START);
+    bool loaded = false, progressShot = false;
+    const auto onBox = [](const Box& box) {
+        Say("[message] " + box.caption + ": " + OneLine(box.text));
+        Say("[answer] OK");
+    };
+    const auto onLook = [&] {
+        const std::string s = app.Text(IDC_STATUS), p = app.Text(IDC_PERCENT);
         if (s != status)
             Say("[status] " + (status = s));
         if (p != percent)
@@ -90,32 +85,30 @@ int main(int argc, char** argv)
             if (!p.empty() && (p.back() == '%') && (p == "1%" || p == "100%" || std::stoi(p) % 10 == 0))
                 Say("[progress] " + p + " (bar " + std::to_string(app.ProgressPos()) + ")");
         }
-        if (!progressShot && s == "Transferring the new firmware..." && !p.empty() && std::stoi(p) >= 20)
+        // The transfer counts from 0% again after the program load's 100%.
+        loaded = loaded || p == "100%";
+        if (!progressShot && loaded && !p.empty() && p != "100%" && std::stoi(p) >= 20)
         {
             Shot(dir, "running.png", app.Dialog());
             progressShot = true;
         }
-        const bool idle = app.Enabled(1000);
-        if (!idle)
-            started = true;
-        else if (started)
-            break;
-        ::Sleep(20);
-    }
-    Say("[status] " + app.Text(1007));
+    };
+    app.FollowRun(20, onBox, onLook, 60 * 60 * 1000);
+    Say("[status] " + app.Text(IDC_STATUS));
     Shot(dir, "after.png", app.Dialog());
 
-    ::PostMessageA(app.Dialog(), WM_SYSCOMMAND, 0x0010, 0);
-    if (HWND about = app.WaitWindow("About Corvane QV-6100 Update", 5000))
+    // The About box, opened from the system menu, reads like a message box.
+    ::PostMessageA(app.Dialog(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    Box about;
+    if (app.WaitBox(about, 5000))
     {
-        Say("[about] About Corvane QV-6100 Update");
-        Shot(dir, "about.png", about);
-        ::PostMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        ::Sleep(300);
+        Say("[about] " + about.caption + ": " + OneLine(about.text));
+        Shot(dir, "about.png", about.hWnd);
+        app.Answer(about, IDOK);
     }
 
     Say("[click] Exit");
-    app.Click(1002);
+    app.Click(IDC_EXIT);
     const long code = app.WaitExit(10000);
     Say("the program ended (exit code " + std::to_string(code) + ")");
     return code == 0 ? 0 : 1;
