@@ -195,10 +195,10 @@ void App::PressKey(WORD vk, bool alt) const
     ::SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
 }
 
-std::vector<Box> App::FollowRun(int pollMs, const std::function<void(const Box&)>& onBox,
-                                const std::function<void()>& onLook, int timeoutMs) const
+std::vector<std::string> App::FollowRun(int pollMs, const std::function<void(const Box&)>& onBox,
+                                        const std::function<void()>& onLook, int timeoutMs) const
 {
-    std::vector<Box> boxes;
+    std::vector<std::string> texts;
     bool started = false;
     for (const int64_t end = NowMs() + timeoutMs; NowMs() < end;)
     {
@@ -207,7 +207,7 @@ std::vector<Box> App::FollowRun(int pollMs, const std::function<void(const Box&)
         {
             if (onBox)
                 onBox(box);
-            boxes.push_back(box);
+            texts.push_back(box.text);
             Answer(box, IDOK);
             continue;
         }
@@ -219,7 +219,7 @@ std::vector<Box> App::FollowRun(int pollMs, const std::function<void(const Box&)
             break;
         ::Sleep(static_cast<DWORD>(pollMs));
     }
-    return boxes;
+    return texts;
 }
 
 bool Screenshot(const std::string& unixPath, HWND window)

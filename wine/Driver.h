@@ -58,8 +58,8 @@ public:
     // Follows a run that Start began until the dialog is idle again,
     // answering every message box with OK: `onBox` sees each box before it is
     // answered, `onLook` is called at every look, every `pollMs`. Returns the
-    // boxes in order; gives up after `timeoutMs`.
-    std::vector<Box> FollowRun(int pollMs, const std::function<void(const Box&)>& onBox,
+    // boxes' texts in order; gives up after `timeoutMs`.
+    std::vector<std::string> FollowRun(int pollMs, const std::function<void(const Box&)>& onBox,
                                const std::function<void()>& onLook, int timeoutMs = 300000) const;
 
     DWORD ProcessId() const { return m_pi.dwProcessId; }

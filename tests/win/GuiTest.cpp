@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 
 using namespace qvtest;
 using namespace qvwine;
@@ -45,16 +44,6 @@ protected:
         DeleteMarkerKey();
     }
 
-    // The texts of the boxes of a run that Start began, each answered with
-    // OK; `each` sees the status label at every look, every `pollMs`.
-    std::vector<std::string> FollowRun(int pollMs, const std::function<void(const std::string& status)>& each)
-    {
-        std::vector<std::string> texts;
-        for (const Box& box : app.FollowRun(pollMs, nullptr, [&] { each(app.Text(IDC_STATUS)); }))
-            texts.push_back(box.text);
-        return texts;
-    }
-
     // One press of Start through the window; with `cancelOnNote`, Cancel once
     // the unit logs that note.
     std::vector<std::string> RunThroughWindow(const Sim& sim, const std::string& cancelOnNote)
@@ -62,7 +51,7 @@ protected:
         LogTail log(sim.LogPath());
         bool cancelled = cancelOnNote.empty();
         app.Click(IDC_START);
-        const auto texts = FollowRun(2, [&](const std::string&) {
+        const auto texts = app.FollowRun(2, nullptr, [&] {
             if (!cancelled && log.Seen(cancelOnNote))
             {
                 app.Click(IDC_CANCEL_RUN);
@@ -168,7 +157,8 @@ TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
     app.Click(IDC_START);
     std::vector<std::string> statuses;
     bool checkedRunning = false, sawRed = false;
-    std::vector<std::string> texts = FollowRun(5, [&](const std::string& s) {
+    std::vector<std::string> texts = app.FollowRun(5, nullptr, [&] {
+        const std::string s = app.Text(IDC_STATUS);
         if (statuses.empty() || statuses.back() != s)
             statuses.push_back(s);
         if (checkedRunning || s != kTransferringText)
@@ -217,7 +207,8 @@ TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
     ASSERT_TRUE(sim.Start("--mode writing"));
     app.Click(IDC_START);
     bool cancelled = false;
-    texts = FollowRun(5, [&](const std::string& s) {
+    texts = app.FollowRun(5, nullptr, [&] {
+        const std::string s = app.Text(IDC_STATUS);
         if (!cancelled && s == kTransferringText)
         {
             app.Click(IDC_CANCEL_RUN);

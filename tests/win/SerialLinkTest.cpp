@@ -1,6 +1,7 @@
 // The serial link's operations through the real Win32 port path.
 #include "serial/SerialLink.h"
 #include "support/Harness.h"
+#include "tests/UserTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -196,8 +197,8 @@ TEST(LinkOpen, UnopenablePortShowsTheOpenFailure)
     }
     MakePortAbsent(com);
     ASSERT_EQ(1u, seen.size());
-    EXPECT_EQ("Failed to open serial port.", seen[0].text);
-    EXPECT_EQ("QV-6100 Update", seen[0].caption);
+    EXPECT_EQ(texts::kOpenFailedText, seen[0].text);
+    EXPECT_EQ(texts::kCaption, seen[0].caption);
     EXPECT_EQ(BoxIcon::Exclamation, seen[0].icon);
     EXPECT_FALSE(seen[0].hasCancel);
 }

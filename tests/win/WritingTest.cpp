@@ -38,12 +38,10 @@ protected:
     void SetUp() override { SetMarkerValue(3120); }
     void TearDown() override { DeleteMarkerKey(); }
 
-    std::vector<std::string> Texts() const { return boxes.Texts(); }
-
     void ExpectFailure(const char* text)
     {
         auto seen = boxes.Boxes();
-        ASSERT_EQ(2u, seen.size()) << ::testing::PrintToString(Texts());
+        ASSERT_EQ(2u, seen.size()) << ::testing::PrintToString(boxes.Texts());
         EXPECT_EQ(kWritingModeText, seen[0].text);
         EXPECT_EQ(text, seen[1].text);
         EXPECT_EQ(kCaption, seen[1].caption);
@@ -56,7 +54,7 @@ protected:
     void ExpectSuccess()
     {
         auto seen = boxes.Boxes();
-        ASSERT_EQ(3u, seen.size()) << ::testing::PrintToString(Texts());
+        ASSERT_EQ(3u, seen.size()) << ::testing::PrintToString(boxes.Texts());
         EXPECT_EQ(kWritingModeText, seen[0].text);
         EXPECT_EQ(BoxIcon::Information, seen[0].icon);
         EXPECT_TRUE(seen[0].hasCancel);
@@ -182,7 +180,7 @@ TEST_F(WritingOk, MarkerThatDoesNotStickStopsBeforeTheUnit)
     RunOnce("--mode normal");
 
     auto seen = boxes.Boxes();
-    ASSERT_EQ(2u, seen.size()) << ::testing::PrintToString(Texts());
+    ASSERT_EQ(2u, seen.size()) << ::testing::PrintToString(boxes.Texts());
     EXPECT_EQ(kConnectText, seen[0].text);
     EXPECT_EQ(kAdminText, seen[1].text);
     EXPECT_EQ(BoxIcon::Hand, seen[1].icon);
@@ -262,7 +260,7 @@ TEST_F(LoadFail, CancelDuringIdentificationStopsTheLoadAfterItsFirstByte)
     t.ClickCancelAfter(80);
     RunOnce("--mode normal --s1 auto --delay 150");
 
-    const auto seen = Texts();
+    const auto seen = boxes.Texts();
     ASSERT_EQ(3u, seen.size()) << ::testing::PrintToString(seen);
     EXPECT_EQ(kConnectText, seen[0]);
     EXPECT_EQ(kWritingModeText, seen[1]);
@@ -323,13 +321,13 @@ TEST_F(TransferFail, UnpluggedCableShowsTheSystemMessageThenTheFailure)
     {
         RunOnce("--fault unplug-after --at chunk --index " + std::to_string(10 + attempt));
         seen = boxes.Boxes();
-        ASSERT_GE(seen.size(), 2u) << ::testing::PrintToString(Texts());
+        ASSERT_GE(seen.size(), 2u) << ::testing::PrintToString(boxes.Texts());
         EXPECT_EQ(kFailedText, seen.back().text);
         ExpectIdleAfterRun(t);
         if (seen.size() == 3)
             break;
     }
-    ASSERT_EQ(3u, seen.size()) << ::testing::PrintToString(Texts());
+    ASSERT_EQ(3u, seen.size()) << ::testing::PrintToString(boxes.Texts());
     EXPECT_FALSE(seen[1].text.empty());
     EXPECT_NE(kFailedText, seen[1].text) << "the system's own text for the failed write comes first";
     EXPECT_EQ(kCaption, seen[1].caption);
