@@ -95,12 +95,13 @@ for pair in "Uninstall.exe|$signed/Uninstall.exe" "setup.exe|$setup"; do
   [ -f "$written" ] || fail "no $written: the signing step did not keep what makensis wrote"
   unsign "${pair#*|}" "$work/$name"
   n=$(stat -c %s "$written") m=$(stat -c %s "$work/$name")
-  # The checksum field: at the PE header's offset (at 60) + 88.
+  [ "$m" -ge "$n" ] && [ "$m" -lt $((n + 8)) ] && [ -z "$(tail -c +$((n + 1)) "$work/$name" | tr -d '\0')" ] ||
+    fail "$name is $m bytes without its signature, $n as makensis wrote it: more than zeros to a multiple of 8 follow"
+  # Bytes that differ, but for the checksum field (PE header offset, read at 60, + 88).
   checksum=$(($(od -An -tu4 -j60 -N4 "$written") + 88))
-  [ "$m" -ge "$n" ] && [ "$m" -lt $((n + 8)) ] && [ -z "$(tail -c +$((n + 1)) "$work/$name" | tr -d '\0')" ] &&
-    { cmp -l -n "$n" "$written" "$work/$name" || true; } | awk -v lo=$((checksum + 1)) -v hi=$((checksum + 4)) \
-      '$1 < lo || $1 > hi { bad = 1 } END { exit bad }' ||
-    fail "$name without its signature is not what makensis wrote: $(cmp -l "$written" "$work/$name" 2>&1 | head -n 5)"
+  other=$({ cmp -l -n "$n" "$written" "$work/$name" || true; } |
+    awk -v lo=$((checksum + 1)) -v hi=$((checksum + 4)) '$1 < lo || $1 > hi { print $1 }' | head -n 5)
+  [ -z "$other" ] || fail "$name without its signature differs from what makensis wrote at bytes" $other
   echo "signed: $name verifies and is, without its signature, what makensis wrote"
 done
 rm -rf "$work"
