@@ -104,5 +104,20 @@ for pair in "Uninstall.exe|$signed/Uninstall.exe" "setup.exe|$setup"; do
   [ -z "$other" ] || fail "$name without its signature differs from what makensis wrote at bytes" $other
   echo "signed: $name verifies and is, without its signature, what makensis wrote"
 done
+# What the installer packs (one LZMA stream after NSIS's first header) holds
+# the signed program and the signed uninstaller whole.
+python3 - "$work/setup.exe" "$signed/QV6100_UPDATE.exe" "$signed/Uninstall.exe" <<'EOF' ||
+import lzma, struct, sys
+data = open(sys.argv[1], "rb").read()
+at = data.find(b"\xef\xbe\xad\xdeNullsoftInst") + 24
+p = data[at]
+lzma1 = {"id": lzma.FILTER_LZMA1, "lc": p % 9, "lp": p // 9 % 5, "pb": p // 45,
+         "dict_size": struct.unpack_from("<I", data, at + 1)[0]}
+packed = lzma.LZMADecompressor(lzma.FORMAT_RAW, filters=[lzma1]).decompress(data[at + 5:])
+missing = [f for f in sys.argv[2:] if open(f, "rb").read() not in packed]
+sys.exit("the installer does not pack " + ", ".join(missing) if missing else 0)
+EOF
+  fail "the signed installer does not pack the signed program and uninstaller"
+echo "signed: the installer packs the signed program and the signed uninstaller"
 rm -rf "$work"
 echo "PASS"
