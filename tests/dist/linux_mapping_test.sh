@@ -36,7 +36,6 @@ start_peer() {
   [ -s "$work/$1.path" ] || fail "the pseudo-terminal $1 did not come up"
   cat "$work/$1.path"
 }
-probe() { wine "$QV_PROBE" "$@" </dev/null 2>&1 | tr -d '\r'; }
 ports_value() {
   wine reg query 'HKLM\Software\Wine\Ports' /v "$1" </dev/null 2>/dev/null | tr -d '\r' |
     sed -n -E "s/^ +$1 +REG_SZ +(.*)$/\1/p"
