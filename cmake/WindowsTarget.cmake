@@ -43,6 +43,10 @@ target_link_libraries(qv_engine PUBLIC qv_framework qv_payload winmm advapi32)
 add_executable(QV6100_UPDATE WIN32
   app/UpdateApp.cpp framework/WinMain.cpp ui/QV6100_UPDATE.rc ui/manifest.rc)
 target_include_directories(QV6100_UPDATE PRIVATE ${CMAKE_SOURCE_DIR}/ui)
+# windres reports no dependencies: a changed icon or resource header must
+# still rebuild the resources.
+set_property(SOURCE ui/QV6100_UPDATE.rc APPEND PROPERTY OBJECT_DEPENDS
+  ${CMAKE_SOURCE_DIR}/ui/res/QV6100_UPDATE.ico ${CMAKE_SOURCE_DIR}/ui/resource.h)
 target_link_libraries(QV6100_UPDATE PRIVATE qv_engine)
 if(MINGW)
   # -s: no symbol table or debug sections (those of the static runtime, of no
