@@ -33,7 +33,7 @@ check_program() {
 Format=PE32+
 Machine=AMD64
 Subsystem=GUI
-Icons=16,32,48
+Icons=16,24,32,48,64,256
 FixedFileVersion=$QV_VI_VERSION
 FixedProductVersion=$QV_VI_VERSION
 FileVersion=$QV_VERSION
