@@ -35,6 +35,45 @@ set(_chm ${CMAKE_BINARY_DIR}/QV6100_UPDATE.chm)
 set(_exe $<TARGET_FILE:QV6100_UPDATE>)
 file(MAKE_DIRECTORY ${QV_DIST_DIR})
 
+# ---- Signing (scripts/package.sh --sign) ------------------------------------------
+# With a certificate, the program is signed before it is packed, and makensis
+# has installer/sign.sh sign the uninstaller before packing it and the
+# installer last. Without one nothing is signed and the packages are built as
+# if signing did not exist. signed/ keeps the signed program, the signed
+# uninstaller and, in signed/unsigned/, what makensis wrote before signing.
+set(QV_SIGN_PFX "" CACHE FILEPATH
+    "Authenticode certificate (.pfx) to sign with; its password in the environment variable QV_SIGN_PASSWORD")
+set(QV_SIGN_TIMESTAMP "" CACHE STRING "Time-stamp server (RFC 3161 URL) for the signatures; empty: none")
+set(_nsis_sign "")
+if(NOT QV_SIGN_PFX STREQUAL "")
+  if(NOT CMAKE_HOST_UNIX)
+    message(FATAL_ERROR "Signing needs a Linux build (scripts/package.sh --sign)")
+  endif()
+  find_program(OSSLSIGNCODE osslsigncode)
+  if(NOT OSSLSIGNCODE)
+    message(FATAL_ERROR "osslsigncode not found: install it (scripts/setup.sh) to sign")
+  endif()
+  set(_signed ${CMAKE_BINARY_DIR}/signed)
+  set(_sign ${CMAKE_SOURCE_DIR}/installer/sign.sh --pfx ${QV_SIGN_PFX})
+  if(NOT QV_SIGN_TIMESTAMP STREQUAL "")
+    list(APPEND _sign --timestamp ${QV_SIGN_TIMESTAMP})
+  endif()
+  add_custom_command(
+    OUTPUT ${_signed}/QV6100_UPDATE.exe
+    COMMAND ${_sign} "QV-6100 Update" $<TARGET_FILE:QV6100_UPDATE> ${_signed}/QV6100_UPDATE.exe
+    DEPENDS QV6100_UPDATE ${QV_SIGN_PFX} ${CMAKE_SOURCE_DIR}/installer/sign.sh
+    COMMENT "Signing QV6100_UPDATE.exe"
+    VERBATIM)
+  set(_exe ${_signed}/QV6100_UPDATE.exe)
+  # One string for makensis, which runs it through the shell.
+  set(_line "")
+  foreach(_word IN LISTS _sign)
+    string(APPEND _line " '${_word}'")
+  endforeach()
+  string(STRIP "${_line}" _line)
+  set(_nsis_sign "-DSIGN=${_line}" -DSIGNED=${_signed})
+endif()
+
 # ---- Installer ------------------------------------------------------------------
 set(_pf86 "ProgramFiles(x86)")
 find_program(MAKENSIS makensis
@@ -44,12 +83,12 @@ if(MAKENSIS)
   add_custom_command(
     OUTPUT ${QV_SETUP}
     COMMAND ${MAKENSIS} -V2 -WX
-            -DVERSION=${PROJECT_VERSION} -DVIVERSION=${QV_VI_VERSION} ${_nsis_placeholder}
+            -DVERSION=${PROJECT_VERSION} -DVIVERSION=${QV_VI_VERSION} ${_nsis_placeholder} ${_nsis_sign}
             -DEXE=${_exe} -DCHM=${_chm}
             -DICON=${CMAKE_SOURCE_DIR}/ui/res/QV6100_UPDATE.ico
             -DOUTFILE=${QV_SETUP}
             ${CMAKE_SOURCE_DIR}/installer/QV6100_UPDATE.nsi
-    DEPENDS QV6100_UPDATE ${_chm}
+    DEPENDS QV6100_UPDATE ${_exe} ${_chm}
             ${CMAKE_SOURCE_DIR}/installer/QV6100_UPDATE.nsi ${CMAKE_SOURCE_DIR}/ui/res/QV6100_UPDATE.ico
     COMMENT "Building the installer ${QV_DIST_NAME}-setup.exe"
     VERBATIM)

@@ -43,9 +43,17 @@ target_link_libraries(qv_engine PUBLIC qv_framework qv_payload winmm advapi32)
 add_executable(QV6100_UPDATE WIN32
   app/UpdateApp.cpp framework/WinMain.cpp ui/QV6100_UPDATE.rc ui/manifest.rc)
 target_include_directories(QV6100_UPDATE PRIVATE ${CMAKE_SOURCE_DIR}/ui)
+# windres reports no dependencies: a changed icon or resource header must
+# still rebuild the resources.
+set_property(SOURCE ui/QV6100_UPDATE.rc APPEND PROPERTY OBJECT_DEPENDS
+  ${CMAKE_SOURCE_DIR}/ui/res/QV6100_UPDATE.ico ${CMAKE_SOURCE_DIR}/ui/resource.h)
 target_link_libraries(QV6100_UPDATE PRIVATE qv_engine)
 if(MINGW)
-  target_link_options(QV6100_UPDATE PRIVATE -mwindows)
+  # -s: no symbol table or debug sections (those of the static runtime, of no
+  # use on a user's PC). The file then ends on a section boundary, a multiple
+  # of 8 bytes, so a signature appended to it needs no padding and removing
+  # the signature gives back these bytes exactly.
+  target_link_options(QV6100_UPDATE PRIVATE -mwindows -s)
 endif()
 
 # ---- Help file ----------------------------------------------------------------

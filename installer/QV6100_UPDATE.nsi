@@ -3,8 +3,9 @@
 ;
 ; Built by cmake/Distribution.cmake (scripts/package.sh), which passes:
 ;   -DVERSION=... -DVIVERSION=... -DEXE=... -DCHM=... -DICON=... -DOUTFILE=...
-; (the version from project() in CMakeLists.txt, e.g. 1.09 and 1.9.0.0), and
-; -DPLACEHOLDER for a build with placeholder payloads.
+; (the version from project() in CMakeLists.txt, e.g. 1.09 and 1.9.0.0),
+; -DPLACEHOLDER for a build with placeholder payloads, and for signed packages
+; -DSIGN=... (installer/sign.sh with its certificate) -DSIGNED=... (a folder).
 
 !ifndef VERSION | VIVERSION | EXE | CHM | ICON | OUTFILE
   !error "Build with cmake (scripts/package.sh): VERSION, VIVERSION, EXE, CHM, ICON and OUTFILE must be defined"
@@ -21,6 +22,15 @@ SetDateSave off
 
 !define PRODUCT "QV-6100 Update"
 !define PUBLISHER "Corvane"
+
+; Signed packages: the uninstaller is signed before it is packed (which makes
+; makensis pack it whole, instead of having the installer write it from its
+; own stub), the installer once written. What each was before signing stays
+; in ${SIGNED}/unsigned/.
+!ifdef SIGN
+  !uninstfinalize `${SIGN} --keep "${SIGNED}/Uninstall.exe" "${PRODUCT} Uninstall" "%1"` = 0
+  !finalize `${SIGN} --keep "${SIGNED}/setup.exe" "${PRODUCT} ${VERSION} Setup" "%1"` = 0
+!endif
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 ; The program records a successful identification of the unit here. It opens
 ; the key but never creates it, so the installer does.

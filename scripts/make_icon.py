@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Draws the application icon (ui/res/QV6100_UPDATE.ico): a dark unit with a
-green status lamp and a white arrow writing into it, at 16x16, 32x32 and 48x48."""
+green status lamp and a white arrow writing into it, at 16, 24, 32, 48, 64 and
+256 pixels square; the 256-pixel image as PNG, as Windows expects it."""
 import struct
 import sys
+import zlib
+
+SIZES = (16, 24, 32, 48, 64, 256)
 
 
 def draw(size):
@@ -20,20 +24,29 @@ def draw(size):
     rect(4, 16, 28, 28, (86, 94, 110, 255))
     rect(6, 24, 12, 26, (60, 200, 90, 255))    # status lamp
     rect(16, 24, 26, 26, (30, 34, 40, 255))    # serial connector
-    # The arrow: new firmware going in.
-    rect(13, 1, 19, 11, (250, 250, 250, 255))
-    for row in range(6):
-        rect(9 + row, 10 + row, 23 - row, 11 + row, (250, 250, 250, 255))
-    # A blue outline around the arrow so it reads on light and dark taskbars.
-    out = [r[:] for r in px]
+    # The arrow: new firmware going in. Its head in steps of one unit up to
+    # 48 pixels, of one pixel above.
+    white = (250, 250, 250, 255)
+    rect(13, 1, 19, 11, white)
+    steps = 6 if size <= 48 else int(6 * s)
+    for i in range(steps):
+        t = 6.0 * i / steps
+        rect(9 + t, 10 + t, 23 - t, 10 + t + 6.0 / steps, white)
+    # A blue outline around the arrow so it reads on light and dark taskbars:
+    # one pixel up to 48 pixels, one unit above.
+    r = max(1, size // 32)
+    near = [[False] * size for _ in range(size)]
     for y in range(size):
         for x in range(size):
-            if px[y][x] == (0, 0, 0, 0):
-                for dy in (-1, 0, 1):
-                    for dx in (-1, 0, 1):
-                        yy, xx = y + dy, x + dx
-                        if 0 <= yy < size and 0 <= xx < size and px[yy][xx] == (250, 250, 250, 255):
-                            out[y][x] = (20, 90, 200, 255)
+            if px[y][x] == white:
+                for xx in range(max(0, x - r), min(size, x + r + 1)):
+                    near[y][xx] = True
+    out = [row[:] for row in px]
+    for x in range(size):
+        column = [near[y][x] for y in range(size)]
+        for y in range(size):
+            if out[y][x] == (0, 0, 0, 0) and any(column[max(0, y - r):y + r + 1]):
+                out[y][x] = (20, 90, 200, 255)
     return out
 
 
@@ -56,12 +69,20 @@ def bmp_entry(size):
     return header + bytes(data) + bytes(mask)
 
 
+def png_entry(size):
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    rows = b"".join(b"\0" + bytes(v for p in row for v in p) for row in draw(size))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
+
+
 def main(path):
-    sizes = (16, 32, 48)
-    images = [bmp_entry(n) for n in sizes]
-    out = struct.pack("<HHH", 0, 1, len(sizes))
-    offset = 6 + 16 * len(sizes)
-    for n, img in zip(sizes, images):
+    images = [png_entry(n) if n >= 256 else bmp_entry(n) for n in SIZES]
+    out = struct.pack("<HHH", 0, 1, len(SIZES))
+    offset = 6 + 16 * len(SIZES)
+    for n, img in zip(SIZES, images):
         out += struct.pack("<BBBBHHII", n % 256, n % 256, 0, 0, 1, 32, len(img), offset)
         offset += len(img)
     for img in images:

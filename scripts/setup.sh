@@ -10,6 +10,7 @@ packages=(
   fp-utils                               # chmcmd: the help file
   clang                                  # ThreadSanitizer and libFuzzer builds of the serial link
   nsis zip                               # the installer and the portable archive
+  osslsigncode openssl                   # signed packages (package.sh --sign) and their tests
 )
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo

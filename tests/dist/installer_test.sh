@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The installer, silently under Wine: what it installs (files, shortcut,
-# uninstall entry, the program's registry key, version metadata), then what the
+# The installer, silently under Wine: what it installs (files, what Windows
+# reads from the program, shortcut, uninstall entry, the program's registry
+# key, version metadata), then what the
 # uninstaller leaves. Twice: into Program Files, and into a folder of the
 # user's choice that also holds a file of the user's own.
 # Environment: QV_DIST_TEST_DIR QV_SETUP QV_EXE QV_CHM QV_PROBE QV_VERSION QV_VI_VERSION QV_PLACEHOLDER
@@ -14,7 +15,6 @@ uninst_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\QV-6100 Upd
 product_key='HKLM\SOFTWARE\CORVANE\QV-6100 Update'
 shortcut="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/QV-6100 Update.lnk"
 
-probe() { wine "$QV_PROBE" "$@" </dev/null 2>&1 | tr -d '\r'; }
 # The value of NAME under KEY, or nothing (reg prints CRLF lines).
 reg_value() {
   wine reg query "$1" /v "$2" </dev/null 2>/dev/null | tr -d '\r' |
@@ -46,7 +46,6 @@ grep -q "^ProductName=.*QV-6100 Update" <<<"$meta" || fail "installer ProductNam
 # A placeholder build says so in the program's and the installer's
 # FileDescription; a real one does not.
 exe_meta=$(probe version "$(winepath -w "$QV_EXE" 2>/dev/null)")
-grep -qx "FixedProductVersion=$QV_VI_VERSION" <<<"$exe_meta" || fail "program product version is not $QV_VI_VERSION"
 if [ "${QV_PLACEHOLDER:-}" = ON ]; then
   grep -qx "FileDescription=QV-6100 Update (placeholder build: no real firmware)" <<<"$exe_meta" ||
     fail "the placeholder program's FileDescription does not say so: $exe_meta"
@@ -64,6 +63,7 @@ install_and_check() {
 
   cmp "$QV_EXE" "$dir/QV6100_UPDATE.exe" || fail "QV6100_UPDATE.exe in $dir differs from the build"
   cmp "$QV_CHM" "$dir/QV6100_UPDATE.chm" || fail "QV6100_UPDATE.chm in $dir differs from the build"
+  check_program "$dir/QV6100_UPDATE.exe" >/dev/null
   [ -f "$dir/Uninstall.exe" ] || fail "no Uninstall.exe in $dir"
 
   [ -f "$shortcut" ] || fail "no Start-menu shortcut $shortcut"
@@ -85,7 +85,7 @@ install_and_check() {
     fail "EstimatedSize '$size' is smaller than the program"
 
   key_exists "$product_key" || fail "the installer did not create $product_key"
-  echo "installed into $windir: files, shortcut, uninstall entry and registry key as expected"
+  echo "installed into $windir: files, what Windows reads from the program, shortcut, uninstall entry and registry key as expected"
 }
 
 # Runs the uninstall command line from the uninstall entry, as Windows'

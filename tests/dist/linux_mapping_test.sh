@@ -15,7 +15,6 @@ script=$QV_SOURCE_DIR/scripts/run-on-linux.sh
 work=$QV_DIST_TEST_DIR/linux-mapping
 rm -rf "$work"
 mkdir -p "$work"
-peers=()
 unmap() {
   for n in 7 8 9; do
     wine reg delete 'HKLM\Software\Wine\Ports' /v "COM$n" /f </dev/null >/dev/null 2>&1 || true
@@ -23,20 +22,22 @@ unmap() {
   done
 }
 cleanup() {
-  for p in "${peers[@]}"; do kill "$p" 2>/dev/null || true; done
+  local f
+  for f in "$work"/*.pid; do [ -f "$f" ] && kill "$(cat "$f")" 2>/dev/null || true; done
   unmap
 }
 trap cleanup EXIT
 
-# start_peer NAME EXPECT REPLY: a pseudo-terminal; prints its path.
+# start_peer NAME EXPECT REPLY: a pseudo-terminal; prints its path. Called
+# as $(...), so its process id goes to a file for the clean-up: a peer left
+# running would hold on to whatever ctest runs under for its whole lifetime.
 start_peer() {
   python3 "$here/pty_peer.py" "$work/$1.path" --expect "$2" --reply "$3" --lifetime 60 >"$work/$1.log" 2>&1 &
-  peers+=($!)
+  echo $! >"$work/$1.pid"
   for _ in $(seq 1 100); do [ -s "$work/$1.path" ] && break; sleep 0.05; done
   [ -s "$work/$1.path" ] || fail "the pseudo-terminal $1 did not come up"
   cat "$work/$1.path"
 }
-probe() { wine "$QV_PROBE" "$@" </dev/null 2>&1 | tr -d '\r'; }
 ports_value() {
   wine reg query 'HKLM\Software\Wine\Ports' /v "$1" </dev/null 2>/dev/null | tr -d '\r' |
     sed -n -E "s/^ +$1 +REG_SZ +(.*)$/\1/p"

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The portable zip: one folder with the program and the help file as built,
-# the text on use naming this version, and the Linux script, executable.
-# Environment: QV_DIST_TEST_DIR QV_PORTABLE_ZIP QV_SETUP QV_EXE QV_CHM QV_VERSION QV_SOURCE_DIR QV_PLACEHOLDER
+# the text on use naming this version, and the Linux script, executable; what
+# Windows reads from the program (under Wine).
+# Environment: QV_DIST_TEST_DIR QV_PORTABLE_ZIP QV_SETUP QV_EXE QV_CHM QV_VERSION QV_VI_VERSION QV_SOURCE_DIR
+#              QV_PLACEHOLDER QV_PROBE
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
-need_vars QV_PORTABLE_ZIP QV_EXE QV_CHM QV_VERSION QV_SOURCE_DIR
-[ -f "$QV_PORTABLE_ZIP" ] || fail "missing build output $QV_PORTABLE_ZIP (build the win preset first)"
+need_vars QV_PORTABLE_ZIP QV_EXE QV_CHM QV_VERSION QV_VI_VERSION QV_SOURCE_DIR QV_PROBE
+need_files "$QV_PORTABLE_ZIP" "$QV_PROBE"
 
 # A placeholder build says so in the names of the packages and the folder.
 folder=QV6100_UPDATE-$QV_VERSION
@@ -38,6 +40,7 @@ python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.arg
 cmp "$QV_EXE" "$out/$folder/QV6100_UPDATE.exe" || fail "the zip's program differs from the build"
 cmp "$QV_CHM" "$out/$folder/QV6100_UPDATE.chm" || fail "the zip's help file differs from the build"
 cmp "$QV_SOURCE_DIR/scripts/run-on-linux.sh" "$out/$folder/run-on-linux.sh" || fail "the zip's run-on-linux.sh differs"
+check_program "$out/$folder/QV6100_UPDATE.exe"
 
 # The script keeps its execute permission, so ./run-on-linux.sh works as is.
 mode=$(python3 -c '

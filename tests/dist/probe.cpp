@@ -2,6 +2,8 @@
 //   qv_dist_probe version FILE           the version resource of FILE
 //   qv_dist_probe shortcut FILE.lnk      where a shortcut points
 //   qv_dist_probe com N SEND EXPECT      opens COMn, sends SEND, waits for EXPECT
+//   qv_dist_probe program FILE           what Windows reads from a program: PE header,
+//                                        icon, version resource, manifest
 // Prints NAME=VALUE lines; exits 0 on success, 1 with a message otherwise.
 #include <windows.h>
 #include <objbase.h>
@@ -85,6 +87,120 @@ int Version(const char* file)
         if (::VerQueryValueW(data.data(), query, reinterpret_cast<void**>(&value), &len) && value)
             std::printf("%s=%s\n", Utf8(name).c_str(), Utf8(value).c_str());
     }
+    return 0;
+}
+
+// The decoded size of each image of the first icon group, as Explorer picks
+// from them: "16,32,...", "bad" for an image that does not decode.
+std::string IconSizes(HMODULE module)
+{
+    const LPCWSTR groupType = MAKEINTRESOURCEW(14), imageType = MAKEINTRESOURCEW(3);  // RT_GROUP_ICON, RT_ICON
+    LPWSTR first = nullptr;
+    ::EnumResourceNamesW(
+        module, groupType,
+        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
+            *reinterpret_cast<LPWSTR*>(found) = IS_INTRESOURCE(name) ? name : nullptr;
+            return FALSE;
+        },
+        reinterpret_cast<LONG_PTR>(&first));
+    HRSRC group = first ? ::FindResourceW(module, first, groupType) : nullptr;
+    if (!group)
+        return "none";
+    const BYTE* dir = static_cast<const BYTE*>(::LockResource(::LoadResource(module, group)));
+    std::string sizes;
+    for (WORD i = 0; i < *reinterpret_cast<const WORD*>(dir + 4); ++i)
+    {
+        WORD id = 0;  // GRPICONDIRENTRY: 14 bytes each after a 6-byte header, the image's id last
+        std::memcpy(&id, dir + 6 + 14 * i + 12, sizeof id);
+        HRSRC image = ::FindResourceW(module, MAKEINTRESOURCEW(id), imageType);
+        HICON icon = image ? ::CreateIconFromResourceEx(static_cast<PBYTE>(::LockResource(::LoadResource(module, image))),
+                                                        ::SizeofResource(module, image), TRUE, 0x00030000, 0, 0, 0)
+                           : nullptr;
+        ICONINFO info = {};
+        BITMAP bitmap = {};
+        if (icon && ::GetIconInfo(icon, &info) && ::GetObjectW(info.hbmColor, sizeof bitmap, &bitmap))
+            sizes += (sizes.empty() ? "" : ",") + std::to_string(bitmap.bmWidth);
+        else
+            sizes += sizes.empty() ? "bad" : ",bad";
+        ::DeleteObject(info.hbmColor);
+        ::DeleteObject(info.hbmMask);
+        if (icon)
+            ::DestroyIcon(icon);
+    }
+    return sizes;
+}
+
+// The PE header (machine, subsystem and the oldest Windows version the
+// loader accepts), the icon, the version resource, then the manifest as the
+// loader's activation context reads it. Fails without a manifest Windows
+// accepts: such a program runs without visual styles, scaled blurry by the
+// system, and may be offered elevation by installer detection.
+int Program(const char* file)
+{
+    const std::wstring path = Wide(file);
+    std::vector<char> head(4096);
+    if (FILE* f = ::_wfopen(path.c_str(), L"rb"))
+    {
+        head.resize(std::fread(head.data(), 1, head.size(), f));
+        std::fclose(f);
+    }
+    else
+        return Fail("cannot open the file");
+    IMAGE_DOS_HEADER dos = {};
+    IMAGE_NT_HEADERS64 nt = {};
+    if (head.size() >= sizeof dos)
+        std::memcpy(&dos, head.data(), sizeof dos);
+    if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0 || dos.e_lfanew + sizeof nt > head.size())
+        return Fail("not a Windows program", 0);
+    std::memcpy(&nt, head.data() + dos.e_lfanew, sizeof nt);
+    if (nt.Signature != IMAGE_NT_SIGNATURE || nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+        return Fail("not a PE32+ program", 0);
+    std::printf("Format=PE32+\nMachine=%s\nSubsystem=%s\nSubsystemVersion=%u.%u\n",
+                nt.FileHeader.Machine == IMAGE_FILE_MACHINE_AMD64 ? "AMD64" : "other",
+                nt.OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI ? "GUI" : "other",
+                nt.OptionalHeader.MajorSubsystemVersion, nt.OptionalHeader.MinorSubsystemVersion);
+
+    HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!module)
+        return Fail("cannot load its resources");
+    std::printf("Icons=%s\n", IconSizes(module).c_str());
+    ::FreeLibrary(module);
+    if (Version(file) != 0)
+        return 1;
+
+    ACTCTXW request = {};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = path.c_str();
+    request.lpResourceName = MAKEINTRESOURCEW(1);  // CREATEPROCESS_MANIFEST_RESOURCE_ID
+    HANDLE context = ::CreateActCtxW(&request);
+    if (context == INVALID_HANDLE_VALUE)
+        return Fail("no manifest that Windows accepts");
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level = {};
+    SIZE_T size = 0;
+    const char* levels[] = {"unspecified", "asInvoker", "highestAvailable", "requireAdministrator"};
+    if (::QueryActCtxW(0, context, nullptr, RunlevelInformationInActivationContext, &level, sizeof level, &size) &&
+        level.RunLevel < ACTCTX_RUN_LEVEL_NUMBERS)
+        std::printf("RunLevel=%s\n", levels[level.RunLevel]);
+    // Assembly 1 is the program itself, the others what it depends on.
+    for (DWORD index = 2;; ++index)
+    {
+        std::vector<BYTE> buffer(4096);
+        if (!::QueryActCtxW(0, context, &index, AssemblyDetailedInformationInActivationContext, buffer.data(),
+                            buffer.size(), &size))
+            break;
+        const auto* assembly = reinterpret_cast<ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer.data());
+        std::printf("Dependency=%s\n", Utf8(assembly->lpAssemblyEncodedAssemblyIdentity).c_str());
+    }
+    const wchar_t* settings[][2] = {{L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware"},
+                                    {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness"}};
+    for (const auto& setting : settings)
+    {
+        wchar_t value[256] = {};
+        if (::QueryActCtxSettingsW(0, context, setting[0], setting[1], value, 256, &size))
+            std::printf("%s=%s\n", Utf8(setting[1]).c_str(), Utf8(value).c_str());
+    }
+    ::ReleaseActCtx(context);
     return 0;
 }
 
@@ -173,7 +289,9 @@ int main(int argc, char** argv)
         return Shortcut(argv[2]);
     if (command == "com" && argc == 5)
         return Com(argv[2], argv[3], argv[4]);
+    if (command == "program" && argc == 3)
+        return Program(argv[2]);
     std::fprintf(stderr,
-                 "usage: qv_dist_probe version FILE | shortcut FILE.lnk | com N SEND EXPECT\n");
+                 "usage: qv_dist_probe version FILE | shortcut FILE.lnk | com N SEND EXPECT | program FILE\n");
     return 2;
 }
