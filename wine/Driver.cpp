@@ -14,18 +14,16 @@ App::~App()
     Kill();
 }
 
-bool App::Launch(const std::string& exePath)
+bool App::Launch(const std::string& exePath, const std::string& args)
 {
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof si;
-    std::string cmd = "\"" + exePath + "\"";
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
+    std::wstring line = Wide("\"" + exePath + "\"" + (args.empty() ? "" : " " + args));
     const size_t slash = exePath.find_last_of("\\/");
-    const std::string dir = slash == std::string::npos ? std::string() : exePath.substr(0, slash);
+    const std::wstring dir = slash == std::string::npos ? std::wstring() : Wide(exePath.substr(0, slash));
     m_dialog = nullptr;
-    return ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            dir.empty() ? nullptr : dir.c_str(), &si, &m_pi) != FALSE;
+    return ::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, dir.empty() ? nullptr : dir.c_str(),
+                            &si, &m_pi) != FALSE;
 }
 
 bool App::Running() const
@@ -238,8 +236,7 @@ bool Screenshot(const std::string& unixPath, HWND window)
         grab += "-crop " + std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
                 std::to_string(r.left) + "+" + std::to_string(r.top) + " +repage ";
     }
-    return RunUnix(grab + out + " && mv " + tmp + " " + unixPath, unixPath + ".done", 20000) &&
-           ::GetFileAttributesA(WinPath(unixPath).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return RunUnix(grab + out + " && mv " + tmp + " " + unixPath, unixPath + ".done", 20000) && FileExists(unixPath);
 }
 
 bool Bitmap::Load(const std::string& unixPath)

@@ -21,8 +21,9 @@ class App
 public:
     ~App();
 
-    // Starts the program in its own folder; false if it cannot be started.
-    bool Launch(const std::string& exePath);
+    // Starts a program (a UTF-8 path) in its own folder, with `args` after
+    // its quoted path; false if it cannot be started.
+    bool Launch(const std::string& exePath, const std::string& args = std::string());
     bool Running() const;
     // Waits for the program to end; returns its exit code, or -1 on timeout.
     long WaitExit(int timeoutMs);

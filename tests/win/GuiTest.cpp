@@ -274,3 +274,41 @@ TEST_F(Gui, FaultMatrixCellsThroughTheWindow)
     app.Click(IDC_EXIT);
     EXPECT_EQ(0, app.WaitExit(10000));
 }
+
+// Installed into a folder whose name the ANSI code page cannot spell: the
+// program starts, F1 opens its help, Exit ends it, and the uninstaller takes
+// it away again.
+TEST_F(Gui, InstalledInAFolderOutsideTheAnsiCodePage)
+{
+    const std::string setup = Env("QV_SETUP");
+    if (setup.empty())
+        GTEST_SKIP() << "this build has no installer";
+    const std::string parent = u8"C:\\Программы";
+    const std::string dir = parent + "\\QV-6100";
+    const std::string exe = dir + "\\QV6100_UPDATE.exe";
+    App installer;
+    ASSERT_TRUE(installer.Launch(WinPath(setup), "/S /D=" + dir));
+    ASSERT_EQ(0, installer.WaitExit(60000));
+    ASSERT_TRUE(FileExists(exe) && FileExists(dir + "\\QV6100_UPDATE.chm"));
+
+    Sim sim(3);
+    ASSERT_TRUE(sim.Start());
+    ASSERT_TRUE(app.Launch(exe));
+    ASSERT_NE(nullptr, app.WaitIdleDialog(20000));
+    app.PressKey(VK_F1);
+    HWND help = app.WaitWindow(kHelpTitle, 15000);
+    EXPECT_NE(nullptr, help) << "F1 opens the help file next to the program";
+    if (help)
+        ::PostMessageA(help, WM_CLOSE, 0, 0);
+    app.Click(IDC_EXIT);
+    EXPECT_EQ(0, app.WaitExit(10000));
+
+    // The uninstaller runs on from a copy of itself.
+    App uninstaller;
+    ASSERT_TRUE(uninstaller.Launch(dir + "\\Uninstall.exe", "/S"));
+    uninstaller.WaitExit(30000);
+    for (const int64_t end = NowMs() + 15000; NowMs() < end && FileExists(dir);)
+        ::Sleep(50);
+    EXPECT_FALSE(FileExists(dir)) << "the uninstaller removes the folder";
+    ::RemoveDirectoryW(Wide(parent).c_str());
+}
