@@ -30,6 +30,26 @@ std::string Artifacts()
     return dir;
 }
 
+// The control shows the whole text, drawn with the dialog's font.
+void ExpectFits(HWND control, const std::string& text, const DialogFont& font, const std::string& name)
+{
+    ASSERT_NE(nullptr, control) << name;
+    const TextFit fit = MeasureText(control, text, font.Get());
+    EXPECT_TRUE(fit.Fits()) << name << " \"" << text << "\" needs " << fit.needed.cx << "x" << fit.needed.cy
+                            << " px and has " << fit.room.cx << "x" << fit.room.cy;
+}
+
+// The font measured with is the dialog's own: its dialog units give the
+// dialog the size it has.
+void ExpectDialogsFont(HWND dialog, const DialogFont& font, const std::string& name)
+{
+    ASSERT_NE(nullptr, font.Get()) << name << ": the template names no font";
+    RECT client = {};
+    ::GetClientRect(dialog, &client);
+    EXPECT_EQ(font.ClientSize().cx, client.right) << name;
+    EXPECT_EQ(font.ClientSize().cy, client.bottom) << name;
+}
+
 class Gui : public ::testing::Test
 {
 protected:
@@ -155,6 +175,62 @@ TEST_F(Gui, KeysSystemMenuAboutAndHelp)
 
     app.Click(IDC_EXIT);
     EXPECT_EQ(0, app.WaitExit(10000));
+}
+
+// At 100%, 150% and 200% scaling every label and button of the update dialog
+// and the About box shows its whole text, the status and percentage labels
+// every text a run puts there. Both windows at each scale in the artefacts.
+TEST_F(Gui, EveryTextFitsItsControlAt96_144And192Dpi)
+{
+    struct Label
+    {
+        const char* name;
+        int id;
+        std::vector<std::string> texts;  // none: the text it shows
+    };
+    const Label labels[] = {
+        {"status", IDC_STATUS, {kIdleStatusText, kLoadingProgramText, kDeletingText, kTransferringText}},
+        {"percentage", IDC_PERCENT, {kFullPercentText}},
+        {"port label", IDC_PORT_LABEL, {}},
+        {"caution", IDC_CAUTION, {}},
+        {"OK", IDC_START, {}},
+        {"Cancel", IDC_CANCEL_RUN, {}},
+        {"Help", ID_HELP, {}},
+        {"Exit", IDC_EXIT, {}},
+    };
+    Sim sim(3);
+    ASSERT_TRUE(sim.Start());
+    for (const int dpi : {96, 144, 192})
+    {
+        const std::string scale = std::to_string(dpi * 100 / 96);
+        SCOPED_TRACE(scale + "%");
+        const ScreenDpi screen(static_cast<DWORD>(dpi));
+        App shown;
+        ASSERT_TRUE(shown.Launch(Exe()));
+        ASSERT_NE(nullptr, shown.WaitIdleDialog(20000));
+        const DialogFont font(Exe(), IDD_UPDATE_DIALOG, dpi);
+        ExpectDialogsFont(shown.Dialog(), font, "update dialog");
+        for (const Label& label : labels)
+            for (const std::string& text : label.texts.empty() ? std::vector<std::string>{shown.Text(label.id)} : label.texts)
+                ExpectFits(shown.Control(label.id), text, font, label.name);
+        EXPECT_TRUE(Screenshot(Artifacts() + "/idle-" + scale + ".png", shown.Dialog()));
+
+        ::PostMessageA(shown.Dialog(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+        Box about;
+        ASSERT_TRUE(shown.WaitBox(about, 10000));
+        const DialogFont aboutFont(Exe(), IDD_ABOUTBOX, dpi);
+        ExpectDialogsFont(about.hWnd, aboutFont, "About box");
+        HWND text = nullptr;
+        for (HWND c = ::GetWindow(about.hWnd, GW_CHILD); c && !text; c = ::GetWindow(c, GW_HWNDNEXT))
+            if (WindowText(c) == about.text)
+                text = c;
+        ExpectFits(text, about.text, aboutFont, "About text");
+        ExpectFits(::GetDlgItem(about.hWnd, IDOK), WindowText(::GetDlgItem(about.hWnd, IDOK)), aboutFont, "About OK");
+        EXPECT_TRUE(Screenshot(Artifacts() + "/about-" + scale + ".png", about.hWnd));
+        shown.Answer(about, IDOK);
+        shown.Click(IDC_EXIT);
+        EXPECT_EQ(0, shown.WaitExit(10000));
+    }
 }
 
 TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
