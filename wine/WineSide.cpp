@@ -306,8 +306,9 @@ Box ReadBox(HWND hWnd)
     box.shownUs = NowUs();
     box.hWnd = hWnd;
     box.caption = WindowText(hWnd);
-    if (HWND text = TextStatic(hWnd))
-        box.text = WindowText(text);
+    box.textControl = TextStatic(hWnd);
+    if (box.textControl)
+        box.text = WindowText(box.textControl);
     box.icon = IconOf(hWnd);
     box.hasCancel = ::GetDlgItem(hWnd, IDCANCEL) != nullptr;
     return box;

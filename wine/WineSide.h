@@ -119,6 +119,7 @@ struct Box
     HWND hWnd = nullptr;
     std::string caption;
     std::string text;
+    HWND textControl = nullptr;  // the static that shows `text`
     BoxIcon icon = BoxIcon::None;
     bool hasCancel = false;
     int64_t shownUs = 0;  // when it was found

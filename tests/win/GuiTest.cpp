@@ -31,23 +31,21 @@ std::string Artifacts()
 }
 
 // The control shows the whole text, drawn with the dialog's font.
-void ExpectFits(HWND control, const std::string& text, const DialogFont& font, const std::string& name)
+void ExpectFits(HWND control, const std::string& text, const DialogFont& font)
 {
-    ASSERT_NE(nullptr, control) << name;
+    ASSERT_NE(nullptr, control) << text;
     const TextFit fit = MeasureText(control, text, font.Get());
-    EXPECT_TRUE(fit.Fits()) << name << " \"" << text << "\" needs " << fit.needed.cx << "x" << fit.needed.cy
-                            << " px and has " << fit.room.cx << "x" << fit.room.cy;
+    EXPECT_TRUE(fit.Fits()) << "\"" << text << "\" needs " << fit.needed.cx << "x" << fit.needed.cy << " px and has "
+                            << fit.room.cx << "x" << fit.room.cy;
 }
 
 // The font measured with is the dialog's own: its dialog units give the
-// dialog the size it has.
+// dialog its size.
 void ExpectDialogsFont(HWND dialog, const DialogFont& font, const std::string& name)
 {
-    ASSERT_NE(nullptr, font.Get()) << name << ": the template names no font";
-    RECT client = {};
-    ::GetClientRect(dialog, &client);
-    EXPECT_EQ(font.ClientSize().cx, client.right) << name;
-    EXPECT_EQ(font.ClientSize().cy, client.bottom) << name;
+    RECT r = {};
+    ::GetClientRect(dialog, &r);
+    EXPECT_EQ(std::make_pair(font.ClientSize().cx, font.ClientSize().cy), std::make_pair(r.right, r.bottom)) << name;
 }
 
 class Gui : public ::testing::Test
@@ -182,21 +180,11 @@ TEST_F(Gui, KeysSystemMenuAboutAndHelp)
 // every text a run puts there. Both windows at each scale in the artefacts.
 TEST_F(Gui, EveryTextFitsItsControlAt96_144And192Dpi)
 {
-    struct Label
-    {
-        const char* name;
-        int id;
-        std::vector<std::string> texts;  // none: the text it shows
-    };
-    const Label labels[] = {
-        {"status", IDC_STATUS, {kIdleStatusText, kLoadingProgramText, kDeletingText, kTransferringText}},
-        {"percentage", IDC_PERCENT, {kFullPercentText}},
-        {"port label", IDC_PORT_LABEL, {}},
-        {"caution", IDC_CAUTION, {}},
-        {"OK", IDC_START, {}},
-        {"Cancel", IDC_CANCEL_RUN, {}},
-        {"Help", ID_HELP, {}},
-        {"Exit", IDC_EXIT, {}},
+    // Each label and button with the texts it shows; none: the one it has.
+    const std::pair<int, std::vector<std::string>> labels[] = {
+        {IDC_STATUS, {kIdleStatusText, kLoadingProgramText, kDeletingText, kTransferringText}},
+        {IDC_PERCENT, {kFullPercentText}},
+        {IDC_PORT_LABEL, {}}, {IDC_CAUTION, {}}, {IDC_START, {}}, {IDC_CANCEL_RUN, {}}, {ID_HELP, {}}, {IDC_EXIT, {}},
     };
     Sim sim(3);
     ASSERT_TRUE(sim.Start());
@@ -210,9 +198,9 @@ TEST_F(Gui, EveryTextFitsItsControlAt96_144And192Dpi)
         ASSERT_NE(nullptr, shown.WaitIdleDialog(20000));
         const DialogFont font(Exe(), IDD_UPDATE_DIALOG, dpi);
         ExpectDialogsFont(shown.Dialog(), font, "update dialog");
-        for (const Label& label : labels)
-            for (const std::string& text : label.texts.empty() ? std::vector<std::string>{shown.Text(label.id)} : label.texts)
-                ExpectFits(shown.Control(label.id), text, font, label.name);
+        for (const auto& [id, texts] : labels)
+            for (const std::string& text : texts.empty() ? std::vector{shown.Text(id)} : texts)
+                ExpectFits(shown.Control(id), text, font);
         EXPECT_TRUE(Screenshot(Artifacts() + "/idle-" + scale + ".png", shown.Dialog()));
 
         ::PostMessageA(shown.Dialog(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
@@ -220,12 +208,8 @@ TEST_F(Gui, EveryTextFitsItsControlAt96_144And192Dpi)
         ASSERT_TRUE(shown.WaitBox(about, 10000));
         const DialogFont aboutFont(Exe(), IDD_ABOUTBOX, dpi);
         ExpectDialogsFont(about.hWnd, aboutFont, "About box");
-        HWND text = nullptr;
-        for (HWND c = ::GetWindow(about.hWnd, GW_CHILD); c && !text; c = ::GetWindow(c, GW_HWNDNEXT))
-            if (WindowText(c) == about.text)
-                text = c;
-        ExpectFits(text, about.text, aboutFont, "About text");
-        ExpectFits(::GetDlgItem(about.hWnd, IDOK), WindowText(::GetDlgItem(about.hWnd, IDOK)), aboutFont, "About OK");
+        ExpectFits(about.textControl, about.text, aboutFont);
+        ExpectFits(::GetDlgItem(about.hWnd, IDOK), WindowText(::GetDlgItem(about.hWnd, IDOK)), aboutFont);
         EXPECT_TRUE(Screenshot(Artifacts() + "/about-" + scale + ".png", about.hWnd));
         shown.Answer(about, IDOK);
         shown.Click(IDC_EXIT);
