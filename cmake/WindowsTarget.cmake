@@ -76,8 +76,8 @@ if(CMAKE_CROSSCOMPILING OR _qv_tests)
   add_subdirectory(wine)
   add_subdirectory(bench)
 endif()
+# Before the tests under Wine: the GUI test installs the installer it names.
+include(${CMAKE_SOURCE_DIR}/cmake/Distribution.cmake)
 if(_qv_tests)
   add_subdirectory(tests/win)
 endif()
-
-include(${CMAKE_SOURCE_DIR}/cmake/Distribution.cmake)

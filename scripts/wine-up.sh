@@ -36,6 +36,10 @@ REGEDIT4
 [HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]
 "Default"="1024x768"
 
+; The screen at 96 DPI, whatever a GUI test cut short left behind.
+[HKEY_CURRENT_USER\\Control Panel\\Desktop]
+"LogPixels"=-
+
 [HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]
 $(for i in $(seq 1 20); do echo "\"COM$i\"=\"/nonexistent/qv6100-com$i\""; done)
 REG

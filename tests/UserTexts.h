@@ -51,6 +51,8 @@ inline const char kIdleStatusText[] = "Select a serial port, then click OK to co
 inline const char kLoadingProgramText[] = "Loading a Write Control Program...";
 inline const char kDeletingText[] = "Deleting the Old Firmware Program...";
 inline const char kTransferringText[] = "Transferring the new firmware...";
+// The percentage at its widest.
+inline const char kFullPercentText[] = "100%";
 
 // The windows: the update dialog, its system menu, the About box, the help.
 inline const char kDialogCaption[] = "Corvane QV-6100 Update";

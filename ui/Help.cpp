@@ -6,10 +6,10 @@
 
 namespace
 {
-typedef HWND(WINAPI* HtmlHelpFn)(HWND, LPCSTR, UINT, DWORD_PTR);
+typedef HWND(WINAPI* HtmlHelpFn)(HWND, LPCWSTR, UINT, DWORD_PTR);
 
-// The library's HtmlHelpA is exported by ordinal; its commands.
-const WORD kHtmlHelpAOrdinal = 14;
+// The library's HtmlHelpW is exported by ordinal; its commands.
+const WORD kHtmlHelpWOrdinal = 15;
 const UINT kDisplayTopic = 0x0000;
 const UINT kCloseAll = 0x0012;
 
@@ -59,21 +59,21 @@ HMODULE LoadLibraryOnce()
     return ::LoadLibraryA(path.c_str());
 }
 
-void CallHtmlHelp(LPCSTR pszFile, UINT uCommand)
+void CallHtmlHelp(LPCWSTR pszFile, UINT uCommand)
 {
     if (!g_tried)
     {
         g_tried = true;
         if (HMODULE h = LoadLibraryOnce())
             g_pHtmlHelp = reinterpret_cast<HtmlHelpFn>(
-                reinterpret_cast<void*>(::GetProcAddress(h, MAKEINTRESOURCEA(kHtmlHelpAOrdinal))));
+                reinterpret_cast<void*>(::GetProcAddress(h, MAKEINTRESOURCEA(kHtmlHelpWOrdinal))));
     }
     if (g_pHtmlHelp)
         g_pHtmlHelp(nullptr, pszFile, uCommand, 0);
 }
 }  // namespace
 
-void ShowHelpTopic(const char* path)
+void ShowHelpTopic(const wchar_t* path)
 {
     CallHtmlHelp(path, kDisplayTopic);
 }

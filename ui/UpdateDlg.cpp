@@ -13,7 +13,7 @@
 
 namespace
 {
-const char kHelpFileName[] = "QV6100_UPDATE.chm";
+const wchar_t kHelpFileName[] = L"QV6100_UPDATE.chm";
 const COLORREF kCautionTextColour = RGB(255, 0, 0);
 const int kProgressMax = 100;
 }  // namespace
@@ -153,18 +153,20 @@ void CUpdateDlg::OnDestroy()
 
 void CUpdateDlg::OnHelp()
 {
-    char path[MAX_PATH] = {};
-    const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    // Wide throughout: in a folder whose name the ANSI code page cannot spell
+    // an ANSI path names no file.
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
         return;
 
-    char drive[_MAX_DRIVE] = {};
-    char dir[_MAX_DIR] = {};
-    if (_splitpath_s(path, drive, sizeof drive, dir, sizeof dir, nullptr, 0, nullptr, 0) != 0)
+    wchar_t drive[_MAX_DRIVE] = {};
+    wchar_t dir[_MAX_DIR] = {};
+    if (_wsplitpath_s(path, drive, _MAX_DRIVE, dir, _MAX_DIR, nullptr, 0, nullptr, 0) != 0)
         return;
     // A folder path too long for the help file's name is not opened rather
     // than cut short.
-    const std::string help = std::string(drive) + dir + kHelpFileName;
+    const std::wstring help = std::wstring(drive) + dir + kHelpFileName;
     if (help.size() >= MAX_PATH)
         return;
     ShowHelpTopic(help.c_str());

@@ -14,18 +14,16 @@ App::~App()
     Kill();
 }
 
-bool App::Launch(const std::string& exePath)
+bool App::Launch(const std::string& exePath, const std::string& args)
 {
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof si;
-    std::string cmd = "\"" + exePath + "\"";
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
+    std::wstring line = Wide("\"" + exePath + "\"" + (args.empty() ? "" : " " + args));
     const size_t slash = exePath.find_last_of("\\/");
-    const std::string dir = slash == std::string::npos ? std::string() : exePath.substr(0, slash);
+    const std::wstring dir = slash == std::string::npos ? std::wstring() : Wide(exePath.substr(0, slash));
     m_dialog = nullptr;
-    return ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            dir.empty() ? nullptr : dir.c_str(), &si, &m_pi) != FALSE;
+    return ::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, dir.empty() ? nullptr : dir.c_str(),
+                            &si, &m_pi) != FALSE;
 }
 
 bool App::Running() const
@@ -238,8 +236,118 @@ bool Screenshot(const std::string& unixPath, HWND window)
         grab += "-crop " + std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
                 std::to_string(r.left) + "+" + std::to_string(r.top) + " +repage ";
     }
-    return RunUnix(grab + out + " && mv " + tmp + " " + unixPath, unixPath + ".done", 20000) &&
-           ::GetFileAttributesA(WinPath(unixPath).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return RunUnix(grab + out + " && mv " + tmp + " " + unixPath, unixPath + ".done", 20000) && FileExists(unixPath);
+}
+
+ScreenDpi::ScreenDpi(DWORD dpi)
+{
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                          nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    DWORD size = sizeof m_old;
+    m_had = ::RegQueryValueExW(key, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&m_old), &size) ==
+            ERROR_SUCCESS;
+    ::RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+    ::RegCloseKey(key);
+}
+
+ScreenDpi::~ScreenDpi()
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    if (m_had)
+        ::RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&m_old), sizeof m_old);
+    else
+        ::RegDeleteValueW(key, L"LogPixels");
+    ::RegCloseKey(key);
+}
+
+namespace
+{
+// Past a name or ordinal field of a dialog template.
+const WORD* SkipNameOrOrdinal(const WORD* p)
+{
+    if (*p == 0xFFFF)
+        return p + 2;
+    while (*p)
+        ++p;
+    return p + 1;
+}
+}  // namespace
+
+DialogFont::DialogFont(const std::string& exePath, int dialogId, int dpi)
+{
+    HMODULE module = ::LoadLibraryExW(Wide(exePath).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module)
+        return;
+    HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(dialogId), MAKEINTRESOURCEW(5));  // RT_DIALOG
+    const WORD* p = found ? static_cast<const WORD*>(::LockResource(::LoadResource(module, found))) : nullptr;
+    // DLGTEMPLATEEX: version 1, signature 0xFFFF, help id, extended style,
+    // style, item count, x, y, cx, cy; then menu, class, caption, font.
+    if (p && p[0] == 1 && p[1] == 0xFFFF && ((p[6] | (p[7] << 16)) & DS_SETFONT))
+    {
+        const int cx = p[11], cy = p[12];
+        const WORD* q = SkipNameOrOrdinal(SkipNameOrOrdinal(p + 13));
+        while (*q++)
+            ;
+        m_font = ::CreateFontW(-::MulDiv(q[0], dpi, 72), 0, 0, 0, q[1], LOBYTE(q[2]), FALSE, FALSE, DEFAULT_CHARSET,
+                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY, FF_DONTCARE,
+                               reinterpret_cast<const wchar_t*>(q + 3));
+        // Dialog units as the dialog manager reckons them: a quarter of the
+        // letters' average width, an eighth of the font's height.
+        HDC dc = ::CreateCompatibleDC(nullptr);
+        HGDIOBJ old = ::SelectObject(dc, m_font);
+        TEXTMETRICW tm = {};
+        ::GetTextMetricsW(dc, &tm);
+        SIZE letters = {};
+        ::GetTextExtentPoint32W(dc, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &letters);
+        ::SelectObject(dc, old);
+        ::DeleteDC(dc);
+        m_client = {::MulDiv(cx, (letters.cx / 26 + 1) / 2, 4), ::MulDiv(cy, tm.tmHeight, 8)};
+    }
+    ::FreeLibrary(module);
+}
+
+DialogFont::~DialogFont()
+{
+    if (m_font)
+        ::DeleteObject(m_font);
+}
+
+TextFit MeasureText(HWND control, const std::string& text, HFONT font)
+{
+    // Push buttons draw their text inside a 2-pixel edge and a focus frame.
+    const int kButtonInsetPx = 3;
+    wchar_t cls[16] = {};
+    ::GetClassNameW(control, cls, 16);
+    const bool button = ::lstrcmpiW(cls, L"Button") == 0;
+    const LONG style = ::GetWindowLongW(control, GWL_STYLE);
+    RECT client = {};
+    ::GetClientRect(control, &client);
+    if (button)
+        ::InflateRect(&client, -kButtonInsetPx, -kButtonInsetPx);
+
+    UINT flags = DT_CALCRECT | DT_EXPANDTABS;
+    if (button || (style & SS_CENTERIMAGE) || (style & SS_TYPEMASK) == SS_LEFTNOWORDWRAP)
+        flags |= DT_SINGLELINE;
+    else
+        flags |= DT_WORDBREAK;
+    if (!button && (style & SS_NOPREFIX))
+        flags |= DT_NOPREFIX;
+
+    TextFit fit;
+    fit.room = {client.right - client.left, client.bottom - client.top};
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    const std::wstring wide = Wide(text);
+    RECT r = {0, 0, fit.room.cx, 0};
+    ::DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &r, flags);
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+    fit.needed = {r.right - r.left, r.bottom - r.top};
+    return fit;
 }
 
 bool Bitmap::Load(const std::string& unixPath)

@@ -21,8 +21,9 @@ class App
 public:
     ~App();
 
-    // Starts the program in its own folder; false if it cannot be started.
-    bool Launch(const std::string& exePath);
+    // Starts a program (a UTF-8 path) in its own folder, with `args` after
+    // its quoted path; false if it cannot be started.
+    bool Launch(const std::string& exePath, const std::string& args = std::string());
     bool Running() const;
     // Waits for the program to end; returns its exit code, or -1 on timeout.
     long WaitExit(int timeoutMs);
@@ -72,6 +73,58 @@ private:
 // Screenshot of the whole display (ImageMagick's import), or of `window`
 // alone: a 24-bit BMP for a .bmp path, else PNG.
 bool Screenshot(const std::string& unixPath, HWND window = nullptr);
+
+// The screen's DPI for the programs this prefix starts from now on, and the
+// earlier setting back at the end. Wine reads HKCU\Control Panel\Desktop
+// LogPixels once in each process: running programs keep the DPI they began
+// with, the wineserver need not restart.
+class ScreenDpi
+{
+public:
+    explicit ScreenDpi(DWORD dpi);
+    ~ScreenDpi();
+    ScreenDpi(const ScreenDpi&) = delete;
+    ScreenDpi& operator=(const ScreenDpi&) = delete;
+
+private:
+    bool m_had = false;
+    DWORD m_old = 0;
+};
+
+// The font that a dialog template of a program names (DIALOGEX with
+// DS_SETFONT), made here as the dialog manager makes it at `dpi`: a program's
+// font cannot be asked for from another process (WM_GETFONT answers nothing
+// across processes under Wine, and on Windows a font handle is the process's
+// own). Without such a template it holds no font.
+class DialogFont
+{
+public:
+    DialogFont(const std::string& exePath, int dialogId, int dpi);
+    ~DialogFont();
+    DialogFont(const DialogFont&) = delete;
+    DialogFont& operator=(const DialogFont&) = delete;
+
+    HFONT Get() const { return m_font; }
+    // The dialog's client size in pixels that this font's dialog units make
+    // of the template's: the dialog's own, if the font is the dialog's.
+    SIZE ClientSize() const { return m_client; }
+
+private:
+    HFONT m_font = nullptr;
+    SIZE m_client = {};
+};
+
+// The room a control's text needs, drawn with `font` as the control draws it,
+// and the room the control has: buttons and statics with SS_CENTERIMAGE or
+// SS_LEFTNOWORDWRAP in one line, other statics wrapped at the control's
+// width; a button's text keeps clear of its edge and focus frame.
+struct TextFit
+{
+    SIZE needed = {};
+    SIZE room = {};
+    bool Fits() const { return needed.cx <= room.cx && needed.cy <= room.cy; }
+};
+TextFit MeasureText(HWND control, const std::string& text, HFONT font);
 
 struct Bitmap
 {

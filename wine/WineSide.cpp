@@ -34,6 +34,14 @@ std::string WinPath(const std::string& path)
     return p;
 }
 
+std::wstring Wide(const std::string& utf8)
+{
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+    return wide;
+}
+
 std::string ReadFileBytes(const std::string& path)
 {
     std::ifstream in(WinPath(path), std::ios::binary);
@@ -44,7 +52,7 @@ std::string ReadFileBytes(const std::string& path)
 
 bool FileExists(const std::string& path)
 {
-    return ::GetFileAttributesA(WinPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return ::GetFileAttributesW(Wide(WinPath(path)).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void MakeDir(const std::string& path)
@@ -298,8 +306,9 @@ Box ReadBox(HWND hWnd)
     box.shownUs = NowUs();
     box.hWnd = hWnd;
     box.caption = WindowText(hWnd);
-    if (HWND text = TextStatic(hWnd))
-        box.text = WindowText(text);
+    box.textControl = TextStatic(hWnd);
+    if (box.textControl)
+        box.text = WindowText(box.textControl);
     box.icon = IconOf(hWnd);
     box.hasCancel = ::GetDlgItem(hWnd, IDCANCEL) != nullptr;
     return box;

@@ -29,6 +29,9 @@ std::string Env(const char* name, const std::string& fallback = std::string());
 
 // A Unix path as Wine's Z: drive sees it; Windows paths pass unchanged.
 std::string WinPath(const std::string& path);
+// UTF-8 (paths too: a folder name may lie outside the ANSI code page) for
+// the wide Windows calls.
+std::wstring Wide(const std::string& utf8);
 
 // Files by Unix or Windows path.
 std::string ReadFileBytes(const std::string& path);
@@ -116,6 +119,7 @@ struct Box
     HWND hWnd = nullptr;
     std::string caption;
     std::string text;
+    HWND textControl = nullptr;  // the static that shows `text`
     BoxIcon icon = BoxIcon::None;
     bool hasCancel = false;
     int64_t shownUs = 0;  // when it was found

@@ -29,6 +29,24 @@ std::string Artifacts()
     return dir;
 }
 
+// The control shows the whole text, drawn with the dialog's font.
+void ExpectFits(HWND control, const std::string& text, const DialogFont& font)
+{
+    ASSERT_NE(nullptr, control) << text;
+    const TextFit fit = MeasureText(control, text, font.Get());
+    EXPECT_TRUE(fit.Fits()) << "\"" << text << "\" needs " << fit.needed.cx << "x" << fit.needed.cy << " px and has "
+                            << fit.room.cx << "x" << fit.room.cy;
+}
+
+// The font measured with is the dialog's own: its dialog units give the
+// dialog its size.
+void ExpectDialogsFont(HWND dialog, const DialogFont& font, const std::string& name)
+{
+    RECT r = {};
+    ::GetClientRect(dialog, &r);
+    EXPECT_EQ(std::make_pair(font.ClientSize().cx, font.ClientSize().cy), std::make_pair(r.right, r.bottom)) << name;
+}
+
 class Gui : public ::testing::Test
 {
 protected:
@@ -144,6 +162,48 @@ TEST_F(Gui, KeysSystemMenuAboutAndHelp)
 
     app.Click(IDC_EXIT);
     EXPECT_EQ(0, app.WaitExit(10000));
+}
+
+// At 100%, 150% and 200% scaling every label and button of the update dialog
+// and the About box shows its whole text, the status and percentage labels
+// every text a run puts there. Both windows at each scale in the artefacts.
+TEST_F(Gui, EveryTextFitsItsControlAt96_144And192Dpi)
+{
+    // Each label and button with the texts it shows; none: the one it has.
+    const std::pair<int, std::vector<std::string>> labels[] = {
+        {IDC_STATUS, {kIdleStatusText, kLoadingProgramText, kDeletingText, kTransferringText}},
+        {IDC_PERCENT, {kFullPercentText}},
+        {IDC_PORT_LABEL, {}}, {IDC_CAUTION, {}}, {IDC_START, {}}, {IDC_CANCEL_RUN, {}}, {ID_HELP, {}}, {IDC_EXIT, {}},
+    };
+    Sim sim(3);
+    ASSERT_TRUE(sim.Start());
+    for (const int dpi : {96, 144, 192})
+    {
+        const std::string scale = std::to_string(dpi * 100 / 96);
+        SCOPED_TRACE(scale + "%");
+        const ScreenDpi screen(static_cast<DWORD>(dpi));
+        App shown;
+        ASSERT_TRUE(shown.Launch(Exe()));
+        ASSERT_NE(nullptr, shown.WaitIdleDialog(20000));
+        const DialogFont font(Exe(), IDD_UPDATE_DIALOG, dpi);
+        ExpectDialogsFont(shown.Dialog(), font, "update dialog");
+        for (const auto& [id, texts] : labels)
+            for (const std::string& text : texts.empty() ? std::vector{shown.Text(id)} : texts)
+                ExpectFits(shown.Control(id), text, font);
+        EXPECT_TRUE(Screenshot(Artifacts() + "/idle-" + scale + ".png", shown.Dialog()));
+
+        ::PostMessageA(shown.Dialog(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+        Box about;
+        ASSERT_TRUE(shown.WaitBox(about, 10000));
+        const DialogFont aboutFont(Exe(), IDD_ABOUTBOX, dpi);
+        ExpectDialogsFont(about.hWnd, aboutFont, "About box");
+        ExpectFits(about.textControl, about.text, aboutFont);
+        ExpectFits(::GetDlgItem(about.hWnd, IDOK), WindowText(::GetDlgItem(about.hWnd, IDOK)), aboutFont);
+        EXPECT_TRUE(Screenshot(Artifacts() + "/about-" + scale + ".png", about.hWnd));
+        shown.Answer(about, IDOK);
+        shown.Click(IDC_EXIT);
+        EXPECT_EQ(0, shown.WaitExit(10000));
+    }
 }
 
 TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
@@ -264,4 +324,42 @@ TEST_F(Gui, FaultMatrixCellsThroughTheWindow)
     }
     app.Click(IDC_EXIT);
     EXPECT_EQ(0, app.WaitExit(10000));
+}
+
+// Installed into a folder whose name the ANSI code page cannot spell: the
+// program starts, F1 opens its help, Exit ends it, and the uninstaller takes
+// it away again.
+TEST_F(Gui, InstalledInAFolderOutsideTheAnsiCodePage)
+{
+    const std::string setup = Env("QV_SETUP");
+    if (setup.empty())
+        GTEST_SKIP() << "this build has no installer";
+    const std::string parent = u8"C:\\Программы";
+    const std::string dir = parent + "\\QV-6100";
+    const std::string exe = dir + "\\QV6100_UPDATE.exe";
+    App installer;
+    ASSERT_TRUE(installer.Launch(WinPath(setup), "/S /D=" + dir));
+    ASSERT_EQ(0, installer.WaitExit(60000));
+    ASSERT_TRUE(FileExists(exe) && FileExists(dir + "\\QV6100_UPDATE.chm"));
+
+    Sim sim(3);
+    ASSERT_TRUE(sim.Start());
+    ASSERT_TRUE(app.Launch(exe));
+    ASSERT_NE(nullptr, app.WaitIdleDialog(20000));
+    app.PressKey(VK_F1);
+    HWND help = app.WaitWindow(kHelpTitle, 15000);
+    EXPECT_NE(nullptr, help) << "F1 opens the help file next to the program";
+    if (help)
+        ::PostMessageA(help, WM_CLOSE, 0, 0);
+    app.Click(IDC_EXIT);
+    EXPECT_EQ(0, app.WaitExit(10000));
+
+    // The uninstaller runs on from a copy of itself.
+    App uninstaller;
+    ASSERT_TRUE(uninstaller.Launch(dir + "\\Uninstall.exe", "/S"));
+    uninstaller.WaitExit(30000);
+    for (const int64_t end = NowMs() + 15000; NowMs() < end && FileExists(dir);)
+        ::Sleep(50);
+    EXPECT_FALSE(FileExists(dir)) << "the uninstaller removes the folder";
+    ::RemoveDirectoryW(Wide(parent).c_str());
 }
