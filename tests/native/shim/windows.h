@@ -1,6 +1,6 @@
-// The few Win32 types, constants and functions the serial link and the update
-// engine use, so that they build natively against the fake port in
-// support/Fake.cpp. Sizes follow Win32 (DWORD is 32 bits, handles are
+// The few Win32 types, constants and functions the serial link, the update
+// engine, the registry record and the run's view use, so that they build
+// natively against the fake Win32 of support/Fake.cpp. Sizes follow Win32 (DWORD is 32 bits, handles are
 // pointers); nothing here talks to a real device.
 #pragma once
 
@@ -31,6 +31,7 @@ typedef const char* LPCSTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef DWORD* LPDWORD;
+typedef BYTE* LPBYTE;
 typedef void* HANDLE;
 typedef void* HLOCAL;
 
@@ -47,6 +48,10 @@ struct HMENU__;
 typedef HMENU__* HMENU;
 struct HINSTANCE__;
 typedef HINSTANCE__* HINSTANCE;
+struct HKEY__;
+typedef HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef DWORD REGSAM;
 
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -68,12 +73,16 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define LOWORD(l) (static_cast<WORD>(static_cast<std::uintptr_t>(l) & 0xFFFF))
 #define HIWORD(l) (static_cast<WORD>((static_cast<std::uintptr_t>(l) >> 16) & 0xFFFF))
 #define MAKEWPARAM(l, h) (static_cast<WPARAM>((static_cast<DWORD>(h) << 16) | static_cast<WORD>(l)))
+#define MAKELPARAM(l, h) (static_cast<LPARAM>((static_cast<DWORD>(h) << 16) | static_cast<WORD>(l)))
 
 // Errors
+#define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2u
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_NOT_READY 21u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_MORE_DATA 234u
 
 // Files and ports
 #define GENERIC_READ 0x80000000u
@@ -128,6 +137,7 @@ struct DCB
 // Messages
 #define PM_NOREMOVE 0x0000u
 #define PM_REMOVE 0x0001u
+#define WM_USER 0x0400u
 #define WM_COMMAND 0x0111u
 #define WM_TIMER 0x0113u
 #define BN_CLICKED 0
@@ -154,6 +164,10 @@ struct MSG
 };
 typedef MSG* LPMSG;
 
+// Windows
+#define SW_HIDE 0
+#define SW_SHOW 5
+
 // Message boxes
 #define MB_OK 0x00000000u
 #define MB_OKCANCEL 0x00000001u
@@ -170,6 +184,12 @@ typedef MSG* LPMSG;
 #define LANG_NEUTRAL 0x00
 #define SUBLANG_DEFAULT 0x01
 #define MAKELANGID(p, s) ((static_cast<DWORD>(static_cast<WORD>(s)) << 10) | static_cast<WORD>(p))
+
+// Registry
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
+#define KEY_QUERY_VALUE 0x0001u
+#define KEY_SET_VALUE 0x0002u
+#define REG_DWORD 4u
 
 // Threads and power
 #define THREAD_PRIORITY_NORMAL 0
@@ -205,6 +225,14 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
 BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent);
+BOOL ShowWindow(HWND hWnd, int nCmdShow);
+int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                      LPDWORD lpcbData);
+LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData);
+LONG RegCloseKey(HKEY hKey);
 
 void Sleep(DWORD dwMilliseconds);
 EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE esFlags);
