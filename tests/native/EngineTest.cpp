@@ -281,6 +281,17 @@ TEST_F(WritingTest, DirectReadTakesAtMost256Bytes)
     EXPECT_EQ(static_cast<DWORD>(kReplyBufferBytes), fake::LargestDirectRead());
 }
 
+TEST_F(WritingTest, DirectReadTakesTheBytesItsWaitCounted)
+{
+    // The 0xAA comes between the count of the last echo and its read: the
+    // read takes the echo alone, and the wait once more finds the 0xAA.
+    fake::SetResponder([](const fake::Bytes& w, std::size_t) { return Replies{{2, w}}; });
+    fake::DeliverAfterCount(kWriteControlProgramBytes - 1, Bytes({0xAA}));
+    EXPECT_EQ(1, dlg->LoadWriteControlProgram());
+    EXPECT_EQ(1u, fake::LargestDirectRead());
+    EXPECT_TRUE(fake::TheScreen().messages.empty());
+}
+
 TEST_F(WritingTest, LoadNeedsTheErasedByte)
 {
     EchoProgram(fake::Bytes(), kWriteControlProgramBytes, 0x55);

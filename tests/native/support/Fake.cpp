@@ -79,8 +79,7 @@ struct Scene
     fake::Responder responder;
     std::size_t unplugAt = std::numeric_limits<std::size_t>::max();
     DWORD readLimit = 0;
-    std::map<std::size_t, fake::Bytes> beforeDirectRead;
-    std::size_t directReads = 0;
+    std::map<std::size_t, fake::Bytes> afterCount;  // by write index
     fake::Bytes written;
     std::size_t writeCalls = 0;
     fake::Bytes handedOut;
@@ -332,11 +331,10 @@ void LimitReads(DWORD maxBytes)
     W().readLimit = maxBytes;
 }
 
-void DeliverBeforeDirectRead(std::size_t readIndex, const Bytes& bytes)
+void DeliverAfterCount(std::size_t writeIndex, const Bytes& bytes)
 {
     std::lock_guard<std::mutex> g(W().lock);
-    Bytes& before = W().beforeDirectRead[readIndex];
-    before.insert(before.end(), bytes.begin(), bytes.end());
+    W().afterCount[writeIndex] = bytes;
 }
 
 std::size_t QueuedBytes()
@@ -557,6 +555,12 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, COMSTAT* lpStat)
             lpStat->cbInQue = static_cast<DWORD>(w.queue.size());
         }
         empty = w.queue.empty();
+        auto after = w.afterCount.find(w.writeCalls - 1);
+        if (!t_isReceiver && !empty && after != w.afterCount.end())
+        {
+            w.queue.insert(w.queue.end(), after->second.begin(), after->second.end());
+            w.afterCount.erase(after);
+        }
     }
     // A driver call takes time; a real-clock poller spinning on an empty
     // queue would otherwise starve the threads that feed and drain it.
@@ -576,12 +580,6 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
         return FALSE;
     DWORD& largest = t_isReceiver ? w.largestThreadRead : w.largestDirectRead;
     largest = std::max(largest, nNumberOfBytesToRead);
-    if (!t_isReceiver)
-    {
-        auto before = w.beforeDirectRead.find(w.directReads++);
-        if (before != w.beforeDirectRead.end())
-            w.queue.insert(w.queue.end(), before->second.begin(), before->second.end());
-    }
 
     std::size_t take = std::min<std::size_t>(nNumberOfBytesToRead, w.queue.size());
     if (w.readLimit != 0)

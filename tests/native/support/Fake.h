@@ -63,10 +63,10 @@ void UnplugAtWrite(std::size_t writeIndex);
 void Replug();  // the cable is back
 // At most this many bytes per ReadFile (0: all that is asked for and queued).
 void LimitReads(DWORD maxBytes);
-// These bytes join the driver's queue just before the ReadFile with this
-// index (0 for the first) of a thread other than the receive thread: after
-// the count its caller took.
-void DeliverBeforeDirectRead(std::size_t readIndex, const Bytes& bytes);
+// These bytes join the driver's queue right after the first ClearCommError
+// that finds bytes queued after the write with this index, on a thread other
+// than the receive thread: between a direct reader's count and its read.
+void DeliverAfterCount(std::size_t writeIndex, const Bytes& bytes);
 
 std::size_t QueuedBytes();  // in the driver's queue now
 Bytes Written();            // every byte the PC wrote, in order
