@@ -4,9 +4,10 @@
 include_guard(DIRECTORY)
 
 # The sources both builds compile: the serial link, the update engine, the
-# registry record, the system's error texts and the dialog members the run
-# reaches the screen through. The Windows program adds the rest of the dialog
-# and the help; the native tests put a fake Win32 and framework under them.
+# system's error texts and the dialog members the run reaches the screen
+# through. The Windows program adds the registry record, the rest of the
+# dialog and the help; the native tests put a fake Win32 and framework under
+# them and keep the registry record in memory.
 set(QV_ENGINE_SOURCES
   ${CMAKE_SOURCE_DIR}/framework/SystemError.cpp
   ${CMAKE_SOURCE_DIR}/serial/SerialLink.cpp
@@ -14,7 +15,6 @@ set(QV_ENGINE_SOURCES
   ${CMAKE_SOURCE_DIR}/update/BlockTable.cpp
   ${CMAKE_SOURCE_DIR}/update/Identify.cpp
   ${CMAKE_SOURCE_DIR}/update/ProgramLoad.cpp
-  ${CMAKE_SOURCE_DIR}/update/Registry.cpp
   ${CMAKE_SOURCE_DIR}/update/RunUpdate.cpp
   ${CMAKE_SOURCE_DIR}/update/Texts.cpp
   ${CMAKE_SOURCE_DIR}/update/Transfer.cpp)

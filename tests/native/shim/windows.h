@@ -1,6 +1,6 @@
 // The few Win32 types, constants and functions the serial link, the update
-// engine, the registry record and the run's view use, so that they build
-// natively against the fake Win32 of support/Fake.cpp. Sizes follow Win32 (DWORD is 32 bits, handles are
+// engine and the run's view use, so that they build natively against the
+// fake Win32 of support/Fake.cpp. Sizes follow Win32 (DWORD is 32 bits, handles are
 // pointers); nothing here talks to a real device.
 #pragma once
 
@@ -31,7 +31,6 @@ typedef const char* LPCSTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef DWORD* LPDWORD;
-typedef BYTE* LPBYTE;
 typedef void* HANDLE;
 typedef void* HLOCAL;
 
@@ -48,10 +47,6 @@ struct HMENU__;
 typedef HMENU__* HMENU;
 struct HINSTANCE__;
 typedef HINSTANCE__* HINSTANCE;
-struct HKEY__;
-typedef HKEY__* HKEY;
-typedef HKEY* PHKEY;
-typedef DWORD REGSAM;
 
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -76,13 +71,10 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define MAKELPARAM(l, h) (static_cast<LPARAM>((static_cast<DWORD>(h) << 16) | static_cast<WORD>(l)))
 
 // Errors
-#define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2u
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_NOT_READY 21u
-#define ERROR_INVALID_PARAMETER 87u
-#define ERROR_MORE_DATA 234u
 
 // Files and ports
 #define GENERIC_READ 0x80000000u
@@ -185,12 +177,6 @@ typedef MSG* LPMSG;
 #define SUBLANG_DEFAULT 0x01
 #define MAKELANGID(p, s) ((static_cast<DWORD>(static_cast<WORD>(s)) << 10) | static_cast<WORD>(p))
 
-// Registry
-#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
-#define KEY_QUERY_VALUE 0x0001u
-#define KEY_SET_VALUE 0x0002u
-#define REG_DWORD 4u
-
 // Threads and power
 #define THREAD_PRIORITY_NORMAL 0
 typedef DWORD EXECUTION_STATE;
@@ -227,12 +213,6 @@ UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerF
 BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent);
 BOOL ShowWindow(HWND hWnd, int nCmdShow);
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
-
-LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
-LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
-                      LPDWORD lpcbData);
-LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData);
-LONG RegCloseKey(HKEY hKey);
 
 void Sleep(DWORD dwMilliseconds);
 EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE esFlags);

@@ -3,8 +3,11 @@
 // constructor, which leaves the two flags as a click on Start does, and
 // OnInitDialog. The message map routes what the waits dispatch, the timer and
 // the Cancel click, to the product's handlers in ui/RunView.cpp, as the
-// framework's dispatch does.
+// framework's dispatch does. And the registry record, kept in memory.
 #include "ui/UpdateDlg.h"
+
+#include "support/Fake.h"
+#include "update/Registry.h"
 
 #ifndef QV_NATIVE_FRAMEWORK
 #error "ui/UpdateDlg.h must see the native stand-in of framework/Framework.h: put tests/native/shim first on the include path"
@@ -23,3 +26,16 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_WM_TIMER()
     ON_BN_CLICKED(IDC_CANCEL_RUN, &CUpdateDlg::OnCancelRun)
 END_MESSAGE_MAP()
+
+void ReadMarker(DWORD& marker)
+{
+    if (fake::TheRegistry().hasValue)
+        marker = fake::TheRegistry().value;
+}
+
+void WriteMarker()
+{
+    fake::Registry& registry = fake::TheRegistry();
+    if (registry.writable)
+        registry = fake::Registry{true, DETECTED_MARKER, true};
+}

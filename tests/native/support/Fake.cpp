@@ -55,10 +55,7 @@ struct ThreadObject
     std::atomic<bool> finished{false};
 };
 
-char g_portTag;     // the open port's handle points here
-char g_keyTags[2];  // the registry key's handles: opened for reading, for writing
-const char kKeyPath[] = "SOFTWARE\\CORVANE\\QV-6100 Update";
-const char kValueName[] = "Data";
+char g_portTag;  // the open port's handle points here
 
 // What Reset starts afresh.
 struct Scene
@@ -809,51 +806,6 @@ BOOL KillTimer(HWND, UINT_PTR uIDEvent)
     std::lock_guard<std::mutex> g(w.lock);
     w.timerStates[uIDEvent].armed = false;
     return w.timers.erase(uIDEvent) ? TRUE : FALSE;
-}
-
-// ---------------------------------------------------------------------------
-// The registry
-
-LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
-{
-    std::lock_guard<std::mutex> g(W().lock);
-    if (hKey != HKEY_LOCAL_MACHINE || std::strcmp(lpSubKey, kKeyPath) != 0 || !W().registry.key)
-        return ERROR_FILE_NOT_FOUND;
-    const bool set = (samDesired & KEY_SET_VALUE) != 0;
-    if (set && !W().registry.writable)
-        return ERROR_ACCESS_DENIED;
-    *phkResult = reinterpret_cast<HKEY>(&g_keyTags[set ? 1 : 0]);
-    return ERROR_SUCCESS;
-}
-
-LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD, LPBYTE lpData, LPDWORD lpcbData)
-{
-    std::lock_guard<std::mutex> g(W().lock);
-    const fake::Registry& r = W().registry;
-    if (hKey != reinterpret_cast<HKEY>(&g_keyTags[0]) || std::strcmp(lpValueName, kValueName) != 0 || !r.hasValue)
-        return ERROR_FILE_NOT_FOUND;
-    if (*lpcbData < sizeof r.value)
-        return ERROR_MORE_DATA;
-    std::memcpy(lpData, &r.value, sizeof r.value);
-    *lpcbData = sizeof r.value;
-    return ERROR_SUCCESS;
-}
-
-LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData)
-{
-    std::lock_guard<std::mutex> g(W().lock);
-    fake::Registry& r = W().registry;
-    if (hKey != reinterpret_cast<HKEY>(&g_keyTags[1]) || std::strcmp(lpValueName, kValueName) != 0 ||
-        dwType != REG_DWORD || cbData != sizeof r.value)
-        return ERROR_INVALID_PARAMETER;
-    std::memcpy(&r.value, lpData, sizeof r.value);
-    r.hasValue = true;
-    return ERROR_SUCCESS;
-}
-
-LONG RegCloseKey(HKEY)
-{
-    return ERROR_SUCCESS;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,7 +1,7 @@
 // The world the product's code sees when built natively: one fake COM port
 // with the device's side scripted by the test, a clock, window timers and a
-// message queue, the registry's one key, the power and timer requests, and
-// the dialog's screen as its controls and message boxes show it.
+// message queue, the power and timer requests, the dialog's screen as its
+// controls and message boxes show it, and the registry record.
 //
 // Two clocks. Virtual: Sleep(n) moves the clock n ms at once, and the receive
 // thread runs only while the UI thread sleeps or waits for it, in lock-step,
@@ -124,13 +124,12 @@ Screen& TheScreen();
 HWND NewWindow(CWnd* window);
 void ForgetWindow(HWND hWnd);
 
-// ---- The registry: the program's key under HKEY_LOCAL_MACHINE, value "Data" ------------
+// ---- The registry record of update/Registry.h (support/Dialog.cpp) ------------------
 struct Registry
 {
-    bool key = true;       // the key exists
-    bool writable = true;  // it may be opened for setting values
-    bool hasValue = false;
+    bool hasValue = false;  // "Data" is there to be read
     DWORD value = 0;
+    bool writable = true;  // the program may store it
 };
 Registry& TheRegistry();
 }  // namespace fake
