@@ -228,16 +228,16 @@ DWORD CUpdateDlg::QueuedBytes()
     return stat.cbInQue;
 }
 
-// Direct read while the receive thread is stopped: *pQueued is what the
-// driver reported, *pRead what one ReadFile of that many bytes (at most the
-// 256-byte destination) delivered. Returns 1 when the read got all it asked.
-int CUpdateDlg::ReadPortDirect(BYTE* dest, DWORD* pQueued, DWORD* pRead)
+// Direct read while the receive thread is stopped: one ReadFile of the
+// `count` bytes the caller's wait saw queued (at most the 256-byte
+// destination); bytes that came in since stay queued for the next read.
+// *pRead is what the read delivered. Returns 1 when it got all it asked.
+int CUpdateDlg::ReadPortDirect(BYTE* dest, DWORD count, DWORD* pRead)
 {
     *pRead = 0;
-    *pQueued = QueuedBytes();
-    if (*pQueued == 0)
+    if (count == 0)
         return 1;
-    const DWORD want = *pQueued < static_cast<DWORD>(kReplyBufferBytes) ? *pQueued : kReplyBufferBytes;
+    const DWORD want = count < static_cast<DWORD>(kReplyBufferBytes) ? count : kReplyBufferBytes;
     if (!::ReadFile(g_hPort, dest, want, pRead, nullptr))
         *pRead = 0;
     if (*pRead > want)

@@ -1,5 +1,6 @@
 // The main dialog: construction, initialisation, the buttons, the system
-// menu, painting, and the members through which the run reaches the screen.
+// menu and painting. The members through which the run reaches the screen
+// are in RunView.cpp.
 #include "ui/UpdateDlg.h"
 
 #include "serial/PortNames.h"
@@ -7,7 +8,6 @@
 #include "ui/Help.h"
 #include "update/Texts.h"
 
-#include <commctrl.h>
 #include <cstdlib>
 #include <string>
 
@@ -15,7 +15,6 @@ namespace
 {
 const wchar_t kHelpFileName[] = L"QV6100_UPDATE.chm";
 const COLORREF kCautionTextColour = RGB(255, 0, 0);
-const int kProgressMax = 100;
 }  // namespace
 
 CUpdateDlg::CUpdateDlg(CWnd* pParent) : CDialog(IDD_UPDATE_DIALOG, pParent)
@@ -37,13 +36,6 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_WM_CTLCOLOR()
     ON_COMMAND(ID_HELP, &CUpdateDlg::OnHelp)
 END_MESSAGE_MAP()
-
-void CUpdateDlg::DoDataExchange(CDataExchange* pDX)
-{
-    CDialog::DoDataExchange(pDX);
-    DDX_Text(pDX, IDC_STATUS, m_strStatus);
-    DDX_Text(pDX, IDC_PERCENT, m_strPercent);
-}
 
 BOOL CUpdateDlg::OnInitDialog()
 {
@@ -99,10 +91,6 @@ void CUpdateDlg::EnumeratePorts()
     EndDialog(1);
 }
 
-void CUpdateDlg::OnOK() {}
-
-void CUpdateDlg::OnCancel() {}
-
 void CUpdateDlg::OnStart()
 {
     EnableItem(IDC_START, false);
@@ -125,18 +113,6 @@ void CUpdateDlg::OnStart()
     SendItemMessage(IDC_CANCEL_RUN, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
     SendItemMessage(ID_HELP, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
     SendMessage(DM_SETDEFID, IDC_START);
-}
-
-void CUpdateDlg::OnCancelRun()
-{
-    m_bCancel = 1;
-}
-
-void CUpdateDlg::OnTimer(UINT_PTR nIDEvent)
-{
-    if (nIDEvent == TIMEOUT_TIMER_ID)
-        m_bTimeout = 1;
-    CDialog::OnTimer(nIDEvent);
 }
 
 void CUpdateDlg::OnExit()
@@ -228,32 +204,4 @@ void CUpdateDlg::OnContextMenu(HWND, POINT) {}
 void CUpdateDlg::OnActivate(UINT nState, HWND hWndOther, BOOL bMinimized)
 {
     CDialog::OnActivate(nState, hWndOther, bMinimized);
-}
-
-// ---------------------------------------------------------------------------
-// The progress view and the message boxes of the run
-
-void CUpdateDlg::SetProgressRange()
-{
-    SendItemMessage(IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, kProgressMax));
-}
-
-void CUpdateDlg::SetProgressPos(int nPos)
-{
-    SendItemMessage(IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(nPos));
-}
-
-void CUpdateDlg::PushLabels()
-{
-    UpdateData(FALSE);
-}
-
-void CUpdateDlg::ShowCaution(BOOL bShow)
-{
-    ShowItem(IDC_CAUTION, bShow ? SW_SHOW : SW_HIDE);
-}
-
-int CUpdateDlg::ShowMessage(LPCSTR lpszText, LPCSTR lpszCaption, UINT nType)
-{
-    return MessageBox(lpszText, lpszCaption, nType);
 }

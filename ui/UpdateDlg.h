@@ -45,7 +45,7 @@ public:
     int ReadReply(BYTE* buffer);
     int RingEmpty() const;
     int DrainRing(BYTE* dest, int capacity);
-    int ReadPortDirect(BYTE* dest, DWORD* pQueued, DWORD* pRead);
+    int ReadPortDirect(BYTE* dest, DWORD count, DWORD* pRead);
     DWORD QueuedBytes();
     int WaitForBytes(UINT timeoutMs, const BYTE* expected, int count);
     void ArmTimeout(UINT periodMs);

@@ -63,8 +63,8 @@ int CUpdateDlg::SyncBitRate()
     }
 }
 
-// Waits up to 1000 ms for the unit to send something, then reads what the
-// driver holds into rx. *pRead is the number of bytes read.
+// Waits up to 1000 ms for the unit to send something, then reads the bytes
+// the wait saw queued into rx. *pRead is the number of bytes read.
 int CUpdateDlg::AwaitDirectRead(BYTE* rx, DWORD* pRead)
 {
     ArmTimeout(kEchoTimeoutMs);
@@ -80,8 +80,7 @@ int CUpdateDlg::AwaitDirectRead(BYTE* rx, DWORD* pRead)
         queued = QueuedBytes();
     } while (queued == 0);
 
-    DWORD reported = 0;
-    if (!ReadPortDirect(rx, &reported, pRead))
+    if (!ReadPortDirect(rx, queued, pRead))
         ShowMessage(kTestText, nullptr, MB_OK);
     return 1;
 }

@@ -3,6 +3,7 @@
 // reads and the block transfer, with the device's side scripted.
 #include "payload/Payload.h"
 #include "support/Fixture.h"
+#include "support/Unit.h"
 
 #include <algorithm>
 #include <memory>
@@ -20,92 +21,6 @@ void AnswerIdentify(const Replies& replies)
 {
     fake::SetResponder([replies](const fake::Bytes&, std::size_t index) { return index == 0 ? replies : Replies(); });
 }
-
-// The unit in writing mode as the transfer meets it, written from the
-// device's side: it stores each chunk where its block says, checks the block
-// checksum, and answers 3 ms after each write.
-class FlashUnit
-{
-public:
-    explicit FlashUnit(int rejectBlock = -1) : m_rejectBlock(rejectBlock) {}
-
-    Replies Receive(const fake::Bytes& w)
-    {
-        switch (m_state)
-        {
-        case State::Command:
-            Expect(w == Bytes({0x57, 0x00}));
-            m_state = State::Address;
-            return Answer(0x06);
-        case State::Address:
-            Expect(w.size() == 4);
-            m_address = BigEndian(w);
-            m_state = State::Size;
-            return {};
-        case State::Size:
-            Expect(w.size() == 4);
-            m_remaining = BigEndian(w);
-            m_sum = 0;
-            m_state = State::Ready;
-            return Answer(0x11);
-        case State::Ready:
-        case State::ChunkEnd:
-            Expect(w == Bytes({0x11}));
-            m_state = m_remaining > 0 ? State::Chunk : State::Checksum;
-            return {};
-        case State::Chunk:
-            Expect(w.size() == 128 && m_address + w.size() <= flash.size());
-            for (std::uint8_t b : w)
-            {
-                if (m_address < flash.size())
-                    flash[m_address++] = b;
-                m_sum = static_cast<std::uint8_t>(m_sum + b);
-            }
-            m_remaining -= static_cast<std::uint32_t>(w.size());
-            m_state = State::ChunkEnd;
-            return Answer(0x11);
-        case State::Checksum:
-        {
-            Expect(w.size() == 1);
-            const bool good = w[0] == static_cast<std::uint8_t>(~m_sum) && blocks != m_rejectBlock;
-            ++blocks;
-            m_state = State::Command;
-            return Answer(good ? 0x06 : 0x15);
-        }
-        }
-        return {};
-    }
-
-    fake::Bytes flash = fake::Bytes(kFirmwareImageBytes, 0xFF);
-    int blocks = 0;
-    bool confused = false;  // a write the unit did not expect
-
-private:
-    enum class State
-    {
-        Command,
-        Address,
-        Size,
-        Ready,
-        Chunk,
-        ChunkEnd,
-        Checksum,
-    };
-
-    static std::uint32_t BigEndian(const fake::Bytes& b)
-    {
-        return static_cast<std::uint32_t>(b[0]) << 24 | static_cast<std::uint32_t>(b[1]) << 16 |
-               static_cast<std::uint32_t>(b[2]) << 8 | b[3];
-    }
-    static Replies Answer(std::uint8_t b) { return Replies{{3, Bytes({b})}}; }
-    void Expect(bool ok) { confused = confused || !ok; }
-
-    int m_rejectBlock;
-    State m_state = State::Command;
-    std::uint32_t m_address = 0;
-    std::uint32_t m_remaining = 0;
-    std::uint8_t m_sum = 0;
-};
 
 class IdentifyTest : public LinkTest
 {
@@ -281,6 +196,17 @@ TEST_F(WritingTest, DirectReadTakesAtMost256Bytes)
     EXPECT_EQ(static_cast<DWORD>(kReplyBufferBytes), fake::LargestDirectRead());
 }
 
+TEST_F(WritingTest, DirectReadTakesTheBytesItsWaitCounted)
+{
+    // The 0xAA comes between the count of the last echo and its read: the
+    // read takes the echo alone, and the wait once more finds the 0xAA.
+    fake::SetResponder([](const fake::Bytes& w, std::size_t) { return Replies{{2, w}}; });
+    fake::DeliverAfterCount(kWriteControlProgramBytes - 1, Bytes({0xAA}));
+    EXPECT_EQ(1, dlg->LoadWriteControlProgram());
+    EXPECT_EQ(1u, fake::LargestDirectRead());
+    EXPECT_TRUE(fake::TheScreen().messages.empty());
+}
+
 TEST_F(WritingTest, LoadNeedsTheErasedByte)
 {
     EchoProgram(fake::Bytes(), kWriteControlProgramBytes, 0x55);
@@ -310,11 +236,11 @@ TEST_F(WritingTest, UnpluggedDuringTheLoadShowsTheSystemText)
 
 TEST_F(WritingTest, TransferPutsEveryChunkInPlaceOnce)
 {
-    auto unit = std::make_shared<FlashUnit>();
-    fake::SetResponder([unit](const fake::Bytes& w, std::size_t) { return unit->Receive(w); });
+    auto unit = Unit::Connect();
+    unit->Erase();
     EXPECT_EQ(1, dlg->TransferFirmware(FirmwareImage));
     EXPECT_FALSE(unit->confused);
-    EXPECT_EQ(12, unit->blocks);
+    EXPECT_EQ(12, unit->blocksAccepted);
     EXPECT_TRUE(unit->flash == fake::Bytes(FirmwareImage, FirmwareImage + kFirmwareImageBytes));
     const std::vector<int>& positions = fake::TheScreen().positions;
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
@@ -325,22 +251,102 @@ TEST_F(WritingTest, TransferPutsEveryChunkInPlaceOnce)
 
 TEST_F(WritingTest, RejectedChecksumEndsTheTransfer)
 {
-    auto unit = std::make_shared<FlashUnit>(0);
-    fake::SetResponder([unit](const fake::Bytes& w, std::size_t) { return unit->Receive(w); });
+    // The first block's answers: open, ready, 32 chunks, then its checksum's.
+    auto unit = Unit::Connect();
+    unit->Erase();
+    unit->Inject({Fault::WrongByte, 1 + 1 + 32});
     EXPECT_EQ(0, dlg->TransferFirmware(FirmwareImage));
     EXPECT_FALSE(unit->confused);
-    EXPECT_EQ(1, unit->blocks);
+    EXPECT_EQ(Phase::Checksum, unit->answered.back());
     // Command, address, size, ready, 32 chunks with their handshakes, checksum.
     EXPECT_EQ(4u + 2 * 32 + 1, fake::WriteCalls());
 }
 
 TEST_F(WritingTest, UnpluggedDuringTheTransferShowsTheSystemText)
 {
-    auto unit = std::make_shared<FlashUnit>();
-    fake::SetResponder([unit](const fake::Bytes& w, std::size_t) { return unit->Receive(w); });
+    auto unit = Unit::Connect();
+    unit->Erase();
     fake::UnplugAtWrite(5);
     EXPECT_EQ(0, dlg->TransferFirmware(FirmwareImage));
     ASSERT_EQ(1u, fake::TheScreen().messages.size());
     EXPECT_EQ("Not ready.", fake::TheScreen().messages[0].text);
     EXPECT_EQ(6u, fake::WriteCalls());
 }
+
+// ---- The run's ways out ----------------------------------------------------------------
+
+namespace
+{
+struct RunExit
+{
+    const char* name;
+    fake::Registry registry;
+    bool portThere;
+    std::size_t cutAtWrite;
+    int firstAnswer;
+    std::vector<std::string> shown;  // the first line of each box
+};
+
+void PrintTo(const RunExit& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class RunExitTest : public WorldTest, public ::testing::WithParamInterface<RunExit>
+{
+};
+
+const char kConnect[] = "To start communication between the PC and QV-6100: ";
+const char kOpenFailed[] = "Failed to open serial port.";
+const std::size_t kNoCut = static_cast<std::size_t>(-1);
+const fake::Registry kUnmarked{};
+}  // namespace
+
+TEST_P(RunExitTest, KeepsThePcAwakeUntilItEnds)
+{
+    const RunExit& c = GetParam();
+    fake::TheRegistry() = c.registry;
+    if (!c.portThere)
+        fake::SelectPort("COM9");
+    fake::UnplugAtWrite(c.cutAtWrite);
+    fake::TheScreen().answers = {c.firstAnswer};
+    const auto unit = Unit::Connect();
+    dlg->RunUpdate();
+
+    std::vector<std::string> shown;
+    for (const fake::Message& m : fake::TheScreen().messages)
+    {
+        shown.push_back(m.text.substr(0, m.text.find('\n')));
+        EXPECT_EQ(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED, m.awake) << "at " << shown.back();
+    }
+    EXPECT_EQ(c.shown, shown);
+    EXPECT_EQ(ES_CONTINUOUS, fake::ExecutionState());
+    EXPECT_EQ(0, fake::TimerPeriodsHeld());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exits, RunExitTest,
+    ::testing::Values(
+        RunExit{"CancelAtTheFirstBox", kUnmarked, true, kNoCut, IDCANCEL, {kConnect}},
+        RunExit{"OpenFailsToIdentify", kUnmarked, false, kNoCut, IDOK, {kConnect, kOpenFailed}},
+        RunExit{"OpenFailsToWrite",
+                {true, 3120, true},
+                false,
+                kNoCut,
+                IDOK,
+                {"To set the QV-6100 to firmware writing mode: ", kOpenFailed}},
+        RunExit{"MarkerNotStored",
+                {true, 0, false},
+                true,
+                kNoCut,
+                IDOK,
+                {kConnect, "You need administrative privileges."}},
+        RunExit{"WriteFails", kUnmarked, true, 0, IDOK, {kConnect, "Not ready."}},
+        RunExit{"Completed",
+                kUnmarked,
+                true,
+                kNoCut,
+                IDOK,
+                {kConnect, "To set the QV-6100 to firmware writing mode: ", "Completed!  The firmware has been updated.",
+                 "To return the QV-6100 to normal mode: "}}),
+    [](const ::testing::TestParamInfo<RunExit>& info) { return std::string(info.param.name); });

@@ -125,6 +125,7 @@ def seeds():
     burst = numbered(200, 3) + b";" + numbered(54, 4)
     yield "ring-burst", header(RING_LOOP) + bytes([255, 7]) + events([ev(0, 5, burst, 0, 3)])
     yield "ring-small-capacity", header(RING_LOOP) + bytes([15, 9]) + events([ev(0, 5, burst), ev(0, 6, b"a;b;c;")])
+    yield "ring-at-open", header(RING_LOOP) + bytes([255, 5]) + events([ev(0, 0, b"TY210;")])
     yield "ring-spread", header(RING_LOOP) + bytes([255, 3]) + events(
         [ev(0, 3 * i, numbered(37 * i % 250 + 1, i)) for i in range(1, 12)])
 

@@ -1,17 +1,10 @@
-// The multimedia timer calls of update/TimerResolution.h: the native clock
-// needs no resolution change.
+// The multimedia timer calls of update/TimerResolution.h; support/Fake.cpp
+// counts the periods held.
 #pragma once
 
 #include <windows.h>
 
 #define TIMERR_NOERROR 0u
 
-inline UINT timeBeginPeriod(UINT)
-{
-    return TIMERR_NOERROR;
-}
-
-inline UINT timeEndPeriod(UINT)
-{
-    return TIMERR_NOERROR;
-}
+UINT timeBeginPeriod(UINT uPeriod);
+UINT timeEndPeriod(UINT uPeriod);

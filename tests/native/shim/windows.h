@@ -1,6 +1,6 @@
-// The few Win32 types, constants and functions the serial link and the update
-// engine use, so that they build natively against the fake port in
-// support/Fake.cpp. Sizes follow Win32 (DWORD is 32 bits, handles are
+// The few Win32 types, constants and functions the serial link, the update
+// engine and the run's view use, so that they build natively against the
+// fake Win32 of support/Fake.cpp. Sizes follow Win32 (DWORD is 32 bits, handles are
 // pointers); nothing here talks to a real device.
 #pragma once
 
@@ -68,6 +68,7 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define LOWORD(l) (static_cast<WORD>(static_cast<std::uintptr_t>(l) & 0xFFFF))
 #define HIWORD(l) (static_cast<WORD>((static_cast<std::uintptr_t>(l) >> 16) & 0xFFFF))
 #define MAKEWPARAM(l, h) (static_cast<WPARAM>((static_cast<DWORD>(h) << 16) | static_cast<WORD>(l)))
+#define MAKELPARAM(l, h) (static_cast<LPARAM>((static_cast<DWORD>(h) << 16) | static_cast<WORD>(l)))
 
 // Errors
 #define ERROR_FILE_NOT_FOUND 2u
@@ -128,6 +129,7 @@ struct DCB
 // Messages
 #define PM_NOREMOVE 0x0000u
 #define PM_REMOVE 0x0001u
+#define WM_USER 0x0400u
 #define WM_COMMAND 0x0111u
 #define WM_TIMER 0x0113u
 #define BN_CLICKED 0
@@ -153,6 +155,10 @@ struct MSG
     POINT pt;
 };
 typedef MSG* LPMSG;
+
+// Windows
+#define SW_HIDE 0
+#define SW_SHOW 5
 
 // Message boxes
 #define MB_OK 0x00000000u
@@ -205,6 +211,8 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
 BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent);
+BOOL ShowWindow(HWND hWnd, int nCmdShow);
+int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 
 void Sleep(DWORD dwMilliseconds);
 EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE esFlags);

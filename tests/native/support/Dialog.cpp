@@ -1,7 +1,9 @@
-// Test doubles: the CUpdateDlg members defined in ui/UpdateDlg.cpp that the
-// serial link and the engine use: the progress view, the labels, the caution
-// and the message boxes are recorded on fake::TheScreen(); the timer and the
-// Cancel button behave as in the product. And the registry marker, in memory.
+// What the native build takes in place of ui/UpdateDlg.cpp, which would bring
+// the whole window layer (icon, system menu, port list, help): the dialog's
+// constructor, which leaves the two flags as a click on Start does, and
+// OnInitDialog. The message map routes what the waits dispatch, the timer and
+// the Cancel click, to the product's handlers in ui/RunView.cpp, as the
+// framework's dispatch does. And the registry record, kept in memory.
 #include "ui/UpdateDlg.h"
 
 #include "support/Fake.h"
@@ -15,85 +17,25 @@ CUpdateDlg::CUpdateDlg(CWnd* pParent) : CDialog(IDD_UPDATE_DIALOG, pParent), m_b
 {
 }
 
-BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
-    ON_WM_TIMER()
-    ON_BN_CLICKED(IDC_CANCEL_RUN, &CUpdateDlg::OnCancelRun)
-END_MESSAGE_MAP()
-
-void CUpdateDlg::DoDataExchange(CDataExchange* pDX)
-{
-    CDialog::DoDataExchange(pDX);
-    if (!pDX->m_bSaveAndValidate)
-        fake::TheScreen().labels.emplace_back(m_strStatus, m_strPercent);
-}
-
 BOOL CUpdateDlg::OnInitDialog()
 {
     return TRUE;
 }
 
-void CUpdateDlg::OnOK() {}
-
-void CUpdateDlg::OnCancel() {}
-
-void CUpdateDlg::OnCancelRun()
-{
-    m_bCancel = 1;
-}
-
-void CUpdateDlg::OnTimer(UINT_PTR nIDEvent)
-{
-    if (nIDEvent == TIMEOUT_TIMER_ID)
-        m_bTimeout = 1;
-    CDialog::OnTimer(nIDEvent);
-}
-
-void CUpdateDlg::SetProgressRange()
-{
-    fake::TheScreen().rangeSet = true;
-}
-
-void CUpdateDlg::SetProgressPos(int nPos)
-{
-    fake::TheScreen().positions.push_back(nPos);
-}
-
-void CUpdateDlg::PushLabels()
-{
-    UpdateData(FALSE);
-}
-
-void CUpdateDlg::ShowCaution(BOOL bShow)
-{
-    fake::TheScreen().caution = bShow != FALSE;
-}
-
-int CUpdateDlg::ShowMessage(LPCSTR lpszText, LPCSTR lpszCaption, UINT nType)
-{
-    fake::Screen& screen = fake::TheScreen();
-    screen.messages.push_back(fake::Message{lpszText ? lpszText : "", lpszCaption ? lpszCaption : "", nType});
-    return screen.answer;
-}
-
-// ---------------------------------------------------------------------------
-// The registry marker of update/Registry.h, kept in memory.
-
-namespace fake
-{
-DWORD& Marker()
-{
-    static DWORD marker = 0;
-    return marker;
-}
-}  // namespace fake
+BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
+    ON_WM_TIMER()
+    ON_BN_CLICKED(IDC_CANCEL_RUN, &CUpdateDlg::OnCancelRun)
+END_MESSAGE_MAP()
 
 void ReadMarker(DWORD& marker)
 {
-    if (fake::Marker() != 0)
-        marker = fake::Marker();
+    if (fake::TheRegistry().hasValue)
+        marker = fake::TheRegistry().value;
 }
 
 void WriteMarker()
 {
-    fake::Marker() = DETECTED_MARKER;
+    fake::Registry& registry = fake::TheRegistry();
+    if (registry.writable)
+        registry = fake::Registry{true, DETECTED_MARKER, true};
 }

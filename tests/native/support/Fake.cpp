@@ -4,6 +4,9 @@
 #include "framework/Framework.h"
 #include "ui/resource.h"
 
+#include <commctrl.h>
+#include <mmsystem.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -31,6 +34,7 @@ struct Batch
     std::int64_t at;
     std::uint64_t seq;
     fake::Bytes bytes;
+    bool cut;
 };
 
 struct TimerEntry
@@ -53,9 +57,9 @@ struct ThreadObject
 
 char g_portTag;  // the open port's handle points here
 
-struct World
+// What Reset starts afresh.
+struct Scene
 {
-    std::mutex lock;  // guards everything up to the baton
     fake::ClockMode mode = fake::ClockMode::Virtual;
     std::int64_t virtualNow = 0;
     std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
@@ -63,6 +67,7 @@ struct World
     std::set<std::string> ports;
     std::string selected;
     bool open = false;
+    std::int64_t openedAt = 0;
     bool unplugged = false;
     DCB dcb = {};
     std::deque<std::uint8_t> queue;
@@ -71,6 +76,7 @@ struct World
     fake::Responder responder;
     std::size_t unplugAt = std::numeric_limits<std::size_t>::max();
     DWORD readLimit = 0;
+    std::map<std::size_t, fake::Bytes> afterCount;  // by write index
     fake::Bytes written;
     std::size_t writeCalls = 0;
     fake::Bytes handedOut;
@@ -82,16 +88,24 @@ struct World
     std::vector<Click> clicks;
     std::uint64_t pollsWithoutSleep = 0;
 
+    EXECUTION_STATE executionState = ES_CONTINUOUS;
+    int timerPeriods = 0;
+    fake::Registry registry;
+    std::map<int, std::string> texts;  // the dialog's controls' texts, by identifier
+    std::function<void()> sleepHook;   // UI thread only
+    fake::Screen screen;
+};
+
+struct World : Scene
+{
+    std::mutex lock;  // guards the scene and the windows
+
     std::map<HWND, CWnd*> windows;
     std::map<HWND, int> controls;  // control window -> its identifier
     HWND dialog = nullptr;         // the latest dialog, target of clicks
     std::uintptr_t nextHwnd = 0x100;
 
-    EXECUTION_STATE executionState = ES_CONTINUOUS;
-    std::function<void()> sleepHook;  // UI thread only
-    fake::Screen screen;
-
-    std::set<ThreadObject*> threads;  // live thread objects (UI thread only)
+    std::set<ThreadObject*> threads;   // live thread objects (UI thread only)
     ThreadObject* receiver = nullptr;  // the thread that runs in lock-step (UI thread only)
 
     // Virtual clock: exactly one of the UI thread and the receive thread runs;
@@ -120,23 +134,27 @@ std::int64_t NowLocked(const World& w)
         .count();
 }
 
-void ScheduleLocked(World& w, std::int64_t at, const fake::Bytes& bytes)
+void ScheduleLocked(World& w, std::int64_t at, const fake::Bytes& bytes, bool cut = false)
 {
-    Batch batch{at, w.nextSeq++, bytes};
+    Batch batch{at, w.nextSeq++, bytes, cut};
     auto pos = std::upper_bound(w.pending.begin(), w.pending.end(), batch, [](const Batch& a, const Batch& b) {
         return a.at != b.at ? a.at < b.at : a.seq < b.seq;
     });
     w.pending.insert(pos, std::move(batch));
 }
 
-// Moves every batch whose time has come into the driver's queue.
+// Moves every batch whose time has come into the driver's queue; what comes
+// while the port is closed or the cable is out is lost.
 void ArriveLocked(World& w)
 {
     const std::int64_t now = NowLocked(w);
     std::size_t n = 0;
     while (n < w.pending.size() && w.pending[n].at <= now)
     {
-        w.queue.insert(w.queue.end(), w.pending[n].bytes.begin(), w.pending[n].bytes.end());
+        if (w.pending[n].cut)
+            w.unplugged = true;
+        else if (w.open && !w.unplugged && w.pending[n].at >= w.openedAt)
+            w.queue.insert(w.queue.end(), w.pending[n].bytes.begin(), w.pending[n].bytes.end());
         ++n;
     }
     w.pending.erase(w.pending.begin(), w.pending.begin() + static_cast<std::ptrdiff_t>(n));
@@ -243,33 +261,8 @@ void Reset(ClockMode mode)
     if (!w.threads.empty())
         Fail("Reset with a thread still running");
     std::lock_guard<std::mutex> g(w.lock);
+    static_cast<Scene&>(w) = Scene();
     w.mode = mode;
-    w.virtualNow = 0;
-    w.realStart = std::chrono::steady_clock::now();
-    w.ports.clear();
-    w.selected.clear();
-    w.open = false;
-    w.unplugged = false;
-    w.dcb = DCB{};
-    w.queue.clear();
-    w.pending.clear();
-    w.nextSeq = 0;
-    w.responder = nullptr;
-    w.unplugAt = std::numeric_limits<std::size_t>::max();
-    w.readLimit = 0;
-    w.written.clear();
-    w.writeCalls = 0;
-    w.handedOut.clear();
-    w.largestThreadRead = 0;
-    w.largestDirectRead = 0;
-    w.timers.clear();
-    w.timerStates.clear();
-    w.clicks.clear();
-    w.pollsWithoutSleep = 0;
-    w.executionState = ES_CONTINUOUS;
-    w.sleepHook = nullptr;
-    w.screen = Screen();
-    Marker() = 0;
 }
 
 std::int64_t NowMs()
@@ -322,10 +315,23 @@ void UnplugAtWrite(std::size_t writeIndex)
     W().unplugAt = writeIndex;
 }
 
+void Replug()
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    W().unplugged = false;
+    W().unplugAt = std::numeric_limits<std::size_t>::max();
+}
+
 void LimitReads(DWORD maxBytes)
 {
     std::lock_guard<std::mutex> g(W().lock);
     W().readLimit = maxBytes;
+}
+
+void DeliverAfterCount(std::size_t writeIndex, const Bytes& bytes)
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    W().afterCount[writeIndex] = bytes;
 }
 
 std::size_t QueuedBytes()
@@ -391,6 +397,22 @@ EXECUTION_STATE ExecutionState()
     return W().executionState;
 }
 
+int TimerPeriodsHeld()
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    return W().timerPeriods;
+}
+
+std::size_t LiveThreads()
+{
+    return W().threads.size();
+}
+
+Registry& TheRegistry()
+{
+    return W().registry;
+}
+
 void SetSleepHook(std::function<void()> hook)
 {
     W().sleepHook = std::move(hook);
@@ -441,6 +463,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD
         return INVALID_HANDLE_VALUE;
     }
     w.open = true;
+    w.openedAt = NowLocked(w);
     w.dcb = DCB{};
     w.dcb.BaudRate = 1200;
     w.dcb.ByteSize = 7;
@@ -529,6 +552,12 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, COMSTAT* lpStat)
             lpStat->cbInQue = static_cast<DWORD>(w.queue.size());
         }
         empty = w.queue.empty();
+        auto after = w.afterCount.find(w.writeCalls - 1);
+        if (!t_isReceiver && !empty && after != w.afterCount.end())
+        {
+            w.queue.insert(w.queue.end(), after->second.begin(), after->second.end());
+            w.afterCount.erase(after);
+        }
     }
     // A driver call takes time; a real-clock poller spinning on an empty
     // queue would otherwise starve the threads that feed and drain it.
@@ -593,7 +622,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     {
         const std::int64_t now = NowLocked(w);
         for (const fake::Reply& reply : w.responder(bytes, index))
-            ScheduleLocked(w, now + reply.delayMs, reply.bytes);
+            ScheduleLocked(w, now + reply.delayMs, reply.bytes, reply.cut);
     }
     if (lpNumberOfBytesWritten)
         *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
@@ -706,7 +735,17 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     World& w = W();
     std::lock_guard<std::mutex> g(w.lock);
     auto control = w.controls.find(hWnd);
-    if (control == w.controls.end() || control->second != IDC_PORT)
+    if (control == w.controls.end())
+        return 0;
+    if (control->second == IDC_PROGRESS)
+    {
+        if (Msg == PBM_SETRANGE && lParam == MAKELPARAM(0, 100))
+            w.screen.rangeSet = true;
+        else if (Msg == PBM_SETPOS)
+            w.screen.positions.push_back(static_cast<int>(wParam));
+        return 0;
+    }
+    if (control->second != IDC_PORT)
         return 0;
     // The port list holds the selected name only.
     const std::string& name = w.selected;
@@ -724,6 +763,26 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     default:
         return 0;
     }
+}
+
+BOOL ShowWindow(HWND hWnd, int nCmdShow)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    auto control = w.controls.find(hWnd);
+    if (control != w.controls.end() && control->second == IDC_CAUTION)
+        w.screen.caution = nCmdShow != SW_HIDE;
+    return TRUE;
+}
+
+int MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    fake::Screen& screen = w.screen;
+    screen.messages.push_back(fake::Message{lpText ? lpText : "", lpCaption ? lpCaption : "", uType, w.executionState});
+    const std::size_t shown = screen.messages.size();
+    return shown <= screen.answers.size() ? screen.answers[shown - 1] : IDOK;
 }
 
 UINT_PTR SetTimer(HWND, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC)
@@ -770,6 +829,20 @@ void Sleep(DWORD dwMilliseconds)
     RunReceiver();
     if (w.sleepHook)
         w.sleepHook();
+}
+
+UINT timeBeginPeriod(UINT)
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    ++W().timerPeriods;
+    return TIMERR_NOERROR;
+}
+
+UINT timeEndPeriod(UINT)
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    --W().timerPeriods;
+    return TIMERR_NOERROR;
 }
 
 EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE esFlags)
@@ -874,9 +947,26 @@ CWnd* CDialog::GetDlgItem(int nID)
     return &it->second;
 }
 
+// The screen records the two labels at every push, whether or not they changed.
 BOOL CDialog::UpdateData(BOOL bSaveAndValidate)
 {
     CDataExchange dx(this, bSaveAndValidate);
     DoDataExchange(&dx);
+    if (!bSaveAndValidate)
+    {
+        World& w = W();
+        std::lock_guard<std::mutex> g(w.lock);
+        w.screen.labels.emplace_back(w.texts[IDC_STATUS], w.texts[IDC_PERCENT]);
+    }
     return TRUE;
+}
+
+void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    if (pDX->m_bSaveAndValidate)
+        value = w.texts[nIDC];
+    else
+        w.texts[nIDC] = value;
 }

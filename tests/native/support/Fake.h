@@ -1,7 +1,7 @@
-// The world the serial link and the engine see when built natively: one fake
-// COM port with the device's side scripted by the test, a clock, window timers
-// and a message queue, and the dialog's screen as recorded by the test double
-// of CUpdateDlg (Dialog.cpp).
+// The world the product's code sees when built natively: one fake COM port
+// with the device's side scripted by the test, a clock, window timers and a
+// message queue, the power and timer requests, the dialog's screen as its
+// controls and message boxes show it, and the registry record.
 //
 // Two clocks. Virtual: Sleep(n) moves the clock n ms at once, and the receive
 // thread runs only while the UI thread sleeps or waits for it, in lock-step,
@@ -52,6 +52,7 @@ struct Reply
 {
     std::int64_t delayMs;
     Bytes bytes;
+    bool cut = false;  // instead of bytes, the cable is pulled then (see UnplugAtWrite)
 };
 using Responder = std::function<std::vector<Reply>(const Bytes& written, std::size_t writeIndex)>;
 void SetResponder(Responder responder);
@@ -59,8 +60,13 @@ void SetResponder(Responder responder);
 // From the write with this index on, the cable is out: WriteFile and
 // ClearCommError fail with ERROR_NOT_READY, whose system text is "Not ready.".
 void UnplugAtWrite(std::size_t writeIndex);
+void Replug();  // the cable is back
 // At most this many bytes per ReadFile (0: all that is asked for and queued).
 void LimitReads(DWORD maxBytes);
+// These bytes join the driver's queue right after the first ClearCommError
+// that finds bytes queued after the write with this index, on a thread other
+// than the receive thread: between a direct reader's count and its read.
+void DeliverAfterCount(std::size_t writeIndex, const Bytes& bytes);
 
 std::size_t QueuedBytes();  // in the driver's queue now
 Bytes Written();            // every byte the PC wrote, in order
@@ -86,36 +92,44 @@ TimerState Timer(UINT_PTR id);
 // What the program asked of the power manager for its thread: ES_CONTINUOUS
 // alone when nothing is held.
 EXECUTION_STATE ExecutionState();
+// timeBeginPeriod calls not yet matched by timeEndPeriod.
+int TimerPeriodsHeld();
+// Threads started and not yet waited for and deleted.
+std::size_t LiveThreads();
 
 // Called after every Sleep of the virtual clock; set it on the UI thread.
 void SetSleepHook(std::function<void()> hook);
 
-// ---- The screen (recorded by the CUpdateDlg test double) ---------------------------
+// ---- The screen -------------------------------------------------------------------
 struct Message
 {
     std::string text;
     std::string caption;
     UINT type;
+    EXECUTION_STATE awake;  // what the thread asked of the power manager while it showed
 };
 
 struct Screen
 {
-    bool rangeSet = false;
-    std::vector<int> positions;                               // every SetProgressPos
-    std::vector<std::pair<std::string, std::string>> labels;  // status and percent at every push
-    bool caution = false;
+    bool rangeSet = false;                                    // the progress bar's range was set
+    std::vector<int> positions;                               // every position the bar was set to
+    std::vector<std::pair<std::string, std::string>> labels;  // status and percent at every push to the labels
+    bool caution = false;                                     // the caution label shows
     std::vector<Message> messages;
-    int answer = IDOK;  // what every message box returns
+    std::vector<int> answers;  // what the message boxes return, in turn; IDOK once these run out
 };
 Screen& TheScreen();
 
 // Windows of the fake desktop, for message dispatch.
 HWND NewWindow(CWnd* window);
 void ForgetWindow(HWND hWnd);
-}  // namespace fake
 
-namespace fake
+// ---- The registry record of update/Registry.h (support/Dialog.cpp) ------------------
+struct Registry
 {
-// The registry's detection marker (update/Registry.h): 0 when absent.
-DWORD& Marker();
+    bool hasValue = false;  // "Data" is there to be read
+    DWORD value = 0;
+    bool writable = true;  // the program may store it
+};
+Registry& TheRegistry();
 }  // namespace fake

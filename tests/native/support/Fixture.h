@@ -1,5 +1,5 @@
-// What the native tests share: a dialog on an open fake port with the receive
-// thread running, and byte helpers.
+// What the native tests share: the dialog in a fresh fake world, on an open
+// port with the receive thread running or not, and byte helpers.
 #pragma once
 
 #include "serial/SerialLink.h"
@@ -62,12 +62,18 @@ inline fake::Bytes RingContents()
     return out;
 }
 
-// A dialog whose port is open with the receive thread running, as during a
-// run, on the virtual clock.
-class LinkTest : public ::testing::Test
+// A fresh fake world on the virtual clock with the port COM3 present and
+// selected in the dialog, as a click on Start finds it.
+class WorldTest : public ::testing::Test
 {
 protected:
     void SetUp() override
+    {
+        Arrange();
+        dlg.reset(new CUpdateDlg);
+    }
+
+    static void Arrange()
     {
         fake::Reset(fake::ClockMode::Virtual);
         fake::SetSleepHook([] {
@@ -80,9 +86,6 @@ protected:
         });
         fake::AddPort("COM3");
         fake::SelectPort("COM3");
-        dlg.reset(new CUpdateDlg);
-        ASSERT_EQ(1, dlg->OpenPort());
-        dlg->StartReader();
     }
 
     void TearDown() override
@@ -95,5 +98,17 @@ protected:
     }
 
     std::unique_ptr<CUpdateDlg> dlg;
+};
+
+// The port open with the receive thread running, as during a run.
+class LinkTest : public WorldTest
+{
+protected:
+    void SetUp() override
+    {
+        WorldTest::SetUp();
+        ASSERT_EQ(1, dlg->OpenPort());
+        dlg->StartReader();
+    }
 };
 }  // namespace qvnative

@@ -1,8 +1,7 @@
-// Native stand-in for framework/Framework.h: just the window, dialog and
-// thread members the serial link and the update engine use. It sits before
-// the source root on the include path, so ui/UpdateDlg.h picks it up; the
-// dialog's definitions live in support/Dialog.cpp, the rest in
-// support/Fake.cpp.
+// Native stand-in for framework/Framework.h: just the window, dialog, data
+// exchange and thread members the serial link, the update engine and the
+// run's view use. It sits before the source root on the include path, so
+// ui/UpdateDlg.h picks it up; its out-of-line members are in support/Fake.cpp.
 #pragma once
 
 #define QV_NATIVE_FRAMEWORK 1
@@ -28,6 +27,10 @@ public:
     }
     UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse) { return ::SetTimer(m_hWnd, nIDEvent, nElapse, nullptr); }
     BOOL KillTimer(UINT_PTR nIDEvent) { return ::KillTimer(m_hWnd, nIDEvent); }
+    int MessageBox(LPCSTR lpszText, LPCSTR lpszCaption = nullptr, UINT nType = MB_OK)
+    {
+        return ::MessageBoxA(m_hWnd, lpszText, lpszCaption, nType);
+    }
 
     // Returns TRUE when a handler took the message.
     virtual BOOL OnWndMsg(UINT, WPARAM, LPARAM, LRESULT*) { return FALSE; }
@@ -69,6 +72,8 @@ public:
     CWnd* m_pDlgWnd;
 };
 
+void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value);
+
 class CDialog : public CWnd
 {
 public:
@@ -79,6 +84,7 @@ public:
     {
         return GetDlgItem(nID)->SendMessage(message, wParam, lParam);
     }
+    BOOL ShowItem(int nID, int nCmdShow) { return ::ShowWindow(GetDlgItem(nID)->m_hWnd, nCmdShow); }
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
     BOOL IsDialogMessage(LPMSG lpMsg) { return ::IsDialogMessageA(m_hWnd, lpMsg); }
 

@@ -1,0 +1,62 @@
+// The members through which the run reaches the screen and the user: the
+// labels, the progress bar, the caution, the message boxes, and the handlers
+// of the time-out timer and the Cancel button. They need nothing of the
+// window layer but the framework, so the native tests build them unchanged.
+#include "ui/UpdateDlg.h"
+
+#include <commctrl.h>
+
+namespace
+{
+const int kProgressMax = 100;
+}  // namespace
+
+void CUpdateDlg::DoDataExchange(CDataExchange* pDX)
+{
+    CDialog::DoDataExchange(pDX);
+    DDX_Text(pDX, IDC_STATUS, m_strStatus);
+    DDX_Text(pDX, IDC_PERCENT, m_strPercent);
+}
+
+// Enter and Escape reach the dialog as OK and Cancel, also while a run pumps
+// its messages: neither ends the dialog.
+void CUpdateDlg::OnOK() {}
+
+void CUpdateDlg::OnCancel() {}
+
+void CUpdateDlg::OnCancelRun()
+{
+    m_bCancel = 1;
+}
+
+void CUpdateDlg::OnTimer(UINT_PTR nIDEvent)
+{
+    if (nIDEvent == TIMEOUT_TIMER_ID)
+        m_bTimeout = 1;
+    CDialog::OnTimer(nIDEvent);
+}
+
+void CUpdateDlg::SetProgressRange()
+{
+    SendItemMessage(IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, kProgressMax));
+}
+
+void CUpdateDlg::SetProgressPos(int nPos)
+{
+    SendItemMessage(IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(nPos));
+}
+
+void CUpdateDlg::PushLabels()
+{
+    UpdateData(FALSE);
+}
+
+void CUpdateDlg::ShowCaution(BOOL bShow)
+{
+    ShowItem(IDC_CAUTION, bShow ? SW_SHOW : SW_HIDE);
+}
+
+int CUpdateDlg::ShowMessage(LPCSTR lpszText, LPCSTR lpszCaption, UINT nType)
+{
+    return MessageBox(lpszText, lpszCaption, nType);
+}
