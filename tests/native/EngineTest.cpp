@@ -4,6 +4,7 @@
 #include "payload/Payload.h"
 #include "support/Fixture.h"
 #include "support/Unit.h"
+#include "tests/UserTexts.h"
 
 #include <algorithm>
 #include <memory>
@@ -12,7 +13,6 @@ using namespace qvnative;
 
 namespace
 {
-const char kNotDetected[] = "Could not detect the QV-6100.";
 
 using Replies = std::vector<fake::Reply>;
 
@@ -30,7 +30,7 @@ protected:
         EXPECT_GE(fake::NowMs(), timeMs);
         EXPECT_LE(fake::NowMs(), timeMs + kTimeoutMarginMs);
         ASSERT_EQ(1u, fake::TheScreen().messages.size());
-        EXPECT_EQ(kNotDetected, fake::TheScreen().messages[0].text);
+        EXPECT_EQ(texts::kNotDetectedText, fake::TheScreen().messages[0].text);
     }
 };
 
@@ -106,7 +106,7 @@ TEST_F(IdentifyTest, OtherModelIsNotAccepted)
     AnswerIdentify({{5, Text("TY211;")}});
     EXPECT_EQ(0, dlg->DetectDevice());
     ASSERT_EQ(1u, fake::TheScreen().messages.size());
-    EXPECT_EQ(kNotDetected, fake::TheScreen().messages[0].text);
+    EXPECT_EQ(texts::kNotDetectedText, fake::TheScreen().messages[0].text);
     EXPECT_FALSE(fake::Timer(TIMEOUT_TIMER_ID).armed);
 }
 
@@ -115,8 +115,8 @@ TEST_F(IdentifyTest, UnpluggedCableShowsOnlyTheSystemText)
     fake::UnplugAtWrite(0);
     EXPECT_EQ(0, dlg->DetectDevice());
     ASSERT_EQ(1u, fake::TheScreen().messages.size());
-    EXPECT_EQ("Not ready.", fake::TheScreen().messages[0].text);
-    EXPECT_EQ("QV-6100 Update", fake::TheScreen().messages[0].caption);
+    EXPECT_EQ(texts::kNotReadyText, fake::TheScreen().messages[0].text);
+    EXPECT_EQ(texts::kCaption, fake::TheScreen().messages[0].caption);
 }
 
 // ---- Bit-rate handshake ------------------------------------------------------------
@@ -183,7 +183,7 @@ TEST_F(WritingTest, EchoedProgramLoads)
     EXPECT_EQ(1, g_rxRun.load()) << "the receive thread is running again for the transfer";
     ASSERT_FALSE(fake::TheScreen().positions.empty());
     EXPECT_EQ(100, fake::TheScreen().positions.back());
-    EXPECT_EQ("Deleting the Old Firmware Program...", fake::TheScreen().labels.back().first);
+    EXPECT_EQ(texts::kDeletingText, fake::TheScreen().labels.back().first);
     EXPECT_TRUE(fake::TheScreen().messages.empty());
 }
 
@@ -228,7 +228,7 @@ TEST_F(WritingTest, UnpluggedDuringTheLoadShowsTheSystemText)
     fake::UnplugAtWrite(100);
     EXPECT_EQ(0, dlg->LoadWriteControlProgram());
     ASSERT_EQ(1u, fake::TheScreen().messages.size());
-    EXPECT_EQ("Not ready.", fake::TheScreen().messages[0].text);
+    EXPECT_EQ(texts::kNotReadyText, fake::TheScreen().messages[0].text);
     EXPECT_EQ(101u, fake::WriteCalls());
 }
 
@@ -269,7 +269,7 @@ TEST_F(WritingTest, UnpluggedDuringTheTransferShowsTheSystemText)
     fake::UnplugAtWrite(5);
     EXPECT_EQ(0, dlg->TransferFirmware(FirmwareImage));
     ASSERT_EQ(1u, fake::TheScreen().messages.size());
-    EXPECT_EQ("Not ready.", fake::TheScreen().messages[0].text);
+    EXPECT_EQ(texts::kNotReadyText, fake::TheScreen().messages[0].text);
     EXPECT_EQ(6u, fake::WriteCalls());
 }
 
@@ -284,7 +284,7 @@ struct RunExit
     bool portThere;
     std::size_t cutAtWrite;
     int firstAnswer;
-    std::vector<std::string> shown;  // the first line of each box
+    std::vector<std::string> shown;  // the text of each box
 };
 
 void PrintTo(const RunExit& c, std::ostream* os)
@@ -296,8 +296,8 @@ class RunExitTest : public WorldTest, public ::testing::WithParamInterface<RunEx
 {
 };
 
-const char kConnect[] = "To start communication between the PC and QV-6100: ";
-const char kOpenFailed[] = "Failed to open serial port.";
+using texts::kConnectText;
+using texts::kOpenFailedText;
 const std::size_t kNoCut = static_cast<std::size_t>(-1);
 const fake::Registry kUnmarked{};
 }  // namespace
@@ -316,7 +316,7 @@ TEST_P(RunExitTest, KeepsThePcAwakeUntilItEnds)
     std::vector<std::string> shown;
     for (const fake::Message& m : fake::TheScreen().messages)
     {
-        shown.push_back(m.text.substr(0, m.text.find('\n')));
+        shown.push_back(m.text);
         EXPECT_EQ(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED, m.awake) << "at " << shown.back();
     }
     EXPECT_EQ(c.shown, shown);
@@ -327,26 +327,11 @@ TEST_P(RunExitTest, KeepsThePcAwakeUntilItEnds)
 INSTANTIATE_TEST_SUITE_P(
     Exits, RunExitTest,
     ::testing::Values(
-        RunExit{"CancelAtTheFirstBox", kUnmarked, true, kNoCut, IDCANCEL, {kConnect}},
-        RunExit{"OpenFailsToIdentify", kUnmarked, false, kNoCut, IDOK, {kConnect, kOpenFailed}},
-        RunExit{"OpenFailsToWrite",
-                {true, 3120, true},
-                false,
-                kNoCut,
-                IDOK,
-                {"To set the QV-6100 to firmware writing mode: ", kOpenFailed}},
-        RunExit{"MarkerNotStored",
-                {true, 0, false},
-                true,
-                kNoCut,
-                IDOK,
-                {kConnect, "You need administrative privileges."}},
-        RunExit{"WriteFails", kUnmarked, true, 0, IDOK, {kConnect, "Not ready."}},
-        RunExit{"Completed",
-                kUnmarked,
-                true,
-                kNoCut,
-                IDOK,
-                {kConnect, "To set the QV-6100 to firmware writing mode: ", "Completed!  The firmware has been updated.",
-                 "To return the QV-6100 to normal mode: "}}),
+        RunExit{"CancelAtTheFirstBox", kUnmarked, true, kNoCut, IDCANCEL, {kConnectText}},
+        RunExit{"OpenFailsToIdentify", kUnmarked, false, kNoCut, IDOK, {kConnectText, kOpenFailedText}},
+        RunExit{"OpenFailsToWrite", {true, 3120, true}, false, kNoCut, IDOK, {texts::kWritingModeText, kOpenFailedText}},
+        RunExit{"MarkerNotStored", {true, 0, false}, true, kNoCut, IDOK, {kConnectText, texts::kAdminText}},
+        RunExit{"WriteFails", kUnmarked, true, 0, IDOK, {kConnectText, texts::kNotReadyText}},
+        RunExit{"Completed", kUnmarked, true, kNoCut, IDOK,
+                {kConnectText, texts::kWritingModeText, texts::kCompletedText, texts::kNormalModeText}}),
     [](const ::testing::TestParamInfo<RunExit>& info) { return std::string(info.param.name); });

@@ -10,6 +10,7 @@
 #include "payload/Payload.h"
 #include "support/Fixture.h"
 #include "support/Unit.h"
+#include "tests/UserTexts.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -61,23 +62,21 @@ const Seen kExpected[kPhases][kFaults] = {
     {Failed,   Failed,   Failed,   Failed,   NoCase,   Failed,   Done},  // checksum
 };
 
-// The first line and the type of each box the runs show.
+// The text and the type of each box the runs show.
 struct Box
 {
-    const char* line;
+    const char* text;
     UINT type;
 };
 const UINT kAsk = MB_OKCANCEL | MB_ICONINFORMATION;
-const Box kConnect{"To start communication between the PC and QV-6100: ", kAsk};
-const Box kWritingMode{"To set the QV-6100 to firmware writing mode: ", kAsk};
+const Box kConnect{texts::kConnectText, kAsk};
+const Box kWritingMode{texts::kWritingModeText, kAsk};
 const std::vector<Box> kTails[] = {
-    {{"Completed!  The firmware has been updated.", MB_ICONINFORMATION},
-     {"To return the QV-6100 to normal mode: ", MB_ICONINFORMATION}},
-    {{"Could not detect the QV-6100.", MB_ICONEXCLAMATION}},
-    {{"Not ready.", MB_ICONEXCLAMATION}, {"Could not detect the QV-6100.", MB_ICONEXCLAMATION}},
-    {{"Failed!  The firmware has not been updated. ", MB_ICONEXCLAMATION}},
+    {{texts::kCompletedText, MB_ICONINFORMATION}, {texts::kNormalModeText, MB_ICONINFORMATION}},
+    {{texts::kNotDetectedText, MB_ICONEXCLAMATION}},
+    {{texts::kNotReadyText, MB_ICONEXCLAMATION}, {texts::kNotDetectedText, MB_ICONEXCLAMATION}},
+    {{texts::kFailedText, MB_ICONEXCLAMATION}},
 };
-const char kIdleStatus[] = "Select a serial port, then click OK to continue.";
 const DWORD kMarker = 3120;
 const std::size_t kAnswers = 3524;   // of a whole update, the identification's included
 // Sampled through the echoes and the chunks, besides the first and last of
@@ -96,8 +95,7 @@ bool SameBoxes(const std::vector<fake::Message>& shown, const std::vector<Box>& 
     if (shown.size() != boxes.size())
         return false;
     for (std::size_t i = 0; i < shown.size(); ++i)
-        if (shown[i].text.substr(0, shown[i].text.find('\n')) != boxes[i].line || shown[i].type != boxes[i].type ||
-            shown[i].caption != "QV-6100 Update")
+        if (shown[i].text != boxes[i].text || shown[i].type != boxes[i].type || shown[i].caption != texts::kCaption)
             return false;
     return true;
 }
@@ -188,7 +186,7 @@ protected:
             wrong += "; the receive thread or the port is left";
         if (fake::TimerPeriodsHeld() != 0 || fake::ExecutionState() != ES_CONTINUOUS)
             wrong += "; the timer resolution or the power request is held";
-        const std::pair<std::string, std::string> idle(kIdleStatus, "");
+        const std::pair<std::string, std::string> idle(texts::kIdleStatusText, "");
         if (screen.caution || screen.labels.empty() || screen.labels.back() != idle || screen.positions.empty() ||
             screen.positions.back() != 0)
             wrong += "; the labels, the bar or the caution are not idle";
