@@ -10,10 +10,13 @@ class KeepAwake
 {
 public:
     KeepAwake() : m_previous(::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED)) {}
+    // A previous state without ES_CONTINUOUS held nothing (Wine reports its
+    // defaults that way): handing it back would only reset the idle timers
+    // and leave this request in force, so the request is cleared instead.
     ~KeepAwake()
     {
         if (m_previous != 0)
-            ::SetThreadExecutionState(m_previous);
+            ::SetThreadExecutionState((m_previous & ES_CONTINUOUS) ? m_previous : ES_CONTINUOUS);
     }
     KeepAwake(const KeepAwake&) = delete;
     KeepAwake& operator=(const KeepAwake&) = delete;

@@ -285,6 +285,7 @@ struct RunExit
     std::size_t cutAtWrite;
     int firstAnswer;
     std::vector<std::string> shown;  // the text of each box
+    EXECUTION_STATE before = ES_CONTINUOUS;
 };
 
 void PrintTo(const RunExit& c, std::ostream* os)
@@ -306,6 +307,7 @@ TEST_P(RunExitTest, KeepsThePcAwakeUntilItEnds)
 {
     const RunExit& c = GetParam();
     fake::TheRegistry() = c.registry;
+    fake::SetExecutionState(c.before);
     if (!c.portThere)
         fake::SelectPort("COM9");
     fake::UnplugAtWrite(c.cutAtWrite);
@@ -328,6 +330,9 @@ INSTANTIATE_TEST_SUITE_P(
     Exits, RunExitTest,
     ::testing::Values(
         RunExit{"CancelAtTheFirstBox", kUnmarked, true, kNoCut, IDCANCEL, {kConnectText}},
+        // Wine reports its defaults, not ES_CONTINUOUS, before any request.
+        RunExit{"CancelWhereNothingWasHeldBefore", kUnmarked, true, kNoCut, IDCANCEL, {kConnectText},
+                ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED | ES_USER_PRESENT},
         RunExit{"OpenFailsToIdentify", kUnmarked, false, kNoCut, IDOK, {kConnectText, kOpenFailedText}},
         RunExit{"OpenFailsToWrite", {true, 3120, true}, false, kNoCut, IDOK, {texts::kWritingModeText, kOpenFailedText}},
         RunExit{"MarkerNotStored", {true, 0, false}, true, kNoCut, IDOK, {kConnectText, texts::kAdminText}},

@@ -397,6 +397,12 @@ EXECUTION_STATE ExecutionState()
     return W().executionState;
 }
 
+void SetExecutionState(EXECUTION_STATE state)
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    W().executionState = state;
+}
+
 int TimerPeriodsHeld()
 {
     std::lock_guard<std::mutex> g(W().lock);

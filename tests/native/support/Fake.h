@@ -92,6 +92,8 @@ TimerState Timer(UINT_PTR id);
 // What the program asked of the power manager for its thread: ES_CONTINUOUS
 // alone when nothing is held.
 EXECUTION_STATE ExecutionState();
+// What the thread reports before the run's request (Windows: ES_CONTINUOUS).
+void SetExecutionState(EXECUTION_STATE state);
 // timeBeginPeriod calls not yet matched by timeEndPeriod.
 int TimerPeriodsHeld();
 // Threads started and not yet waited for and deleted.
