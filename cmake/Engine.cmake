@@ -16,7 +16,7 @@ set(QV_ENGINE_SOURCES
   ${CMAKE_SOURCE_DIR}/update/Identify.cpp
   ${CMAKE_SOURCE_DIR}/update/ProgramLoad.cpp
   ${CMAKE_SOURCE_DIR}/update/RunUpdate.cpp
-  ${CMAKE_SOURCE_DIR}/update/Texts.cpp
+  ${CMAKE_SOURCE_DIR}/ui/Texts.cpp
   ${CMAKE_SOURCE_DIR}/update/Transfer.cpp)
 
 # The payload sizes are written once, in payload/Payload.h; read them from there.

@@ -4,8 +4,8 @@
 #include "serial/SerialLink.h"
 #include "framework/SystemError.h"
 #include "serial/PortNames.h"
+#include "ui/Texts.h"
 #include "ui/UpdateDlg.h"
-#include "update/Texts.h"
 
 #include <atomic>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include "serial/PortNames.h"
 #include "ui/AboutDlg.h"
 #include "ui/Help.h"
-#include "update/Texts.h"
+#include "ui/Texts.h"
 
 #include <cstdlib>
 #include <string>

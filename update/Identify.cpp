@@ -1,7 +1,7 @@
 // Identification over the unit's text command interface.
 #include "serial/SerialLink.h"
+#include "ui/Texts.h"
 #include "ui/UpdateDlg.h"
-#include "update/Texts.h"
 
 #include <cstring>
 

@@ -2,8 +2,8 @@
 // the write control program.
 #include "payload/Payload.h"
 #include "serial/SerialLink.h"
+#include "ui/Texts.h"
 #include "ui/UpdateDlg.h"
-#include "update/Texts.h"
 
 namespace
 {

@@ -1,9 +1,9 @@
 // The update run: identification stage, firmware-writing stage, clean-up.
 #include "payload/Payload.h"
+#include "ui/Texts.h"
 #include "ui/UpdateDlg.h"
 #include "update/KeepAwake.h"
 #include "update/Registry.h"
-#include "update/Texts.h"
 #include "update/TimerResolution.h"
 
 void CUpdateDlg::RunUpdate()

@@ -1,8 +1,8 @@
 // Transfer of the firmware image in twelve address blocks of 128-byte chunks.
 #include "payload/Payload.h"
+#include "ui/Texts.h"
 #include "ui/UpdateDlg.h"
 #include "update/BlockTable.h"
-#include "update/Texts.h"
 
 namespace
 {

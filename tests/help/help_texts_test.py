@@ -5,7 +5,7 @@
 
 - Every program text the help quotes (elements of class "msg", "box" and
   "caution") and every sentence the READMEs quote in double quotes is a text
-  the program shows: one of update/Texts.cpp or of the resource script.
+  the program shows: one of ui/Texts.cpp or of the resource script.
   The system's own texts are marked class "sys" in the help and are not
   checked.
 - Every time in minutes given for the update is the one the program's own
@@ -63,7 +63,7 @@ def c_unescape(s):
 def program_texts():
     texts = []
     # Texts.cpp: one text per definition, its adjacent literals joined.
-    for definition in read(os.path.join(SOURCE, "update", "Texts.cpp")).split(";"):
+    for definition in read(os.path.join(SOURCE, "ui", "Texts.cpp")).split(";"):
         parts = C_STRING.findall(definition)
         if parts:
             texts.append("".join(c_unescape(p) for p in parts))

@@ -11,6 +11,9 @@
 #include <map>
 #include <string>
 
+// The program's own message maps.
+#include "framework/MessageMap.h"
+
 class CWnd
 {
 public:
@@ -32,37 +35,24 @@ public:
         return ::MessageBoxA(m_hWnd, lpszText, lpszCaption, nType);
     }
 
-    // Returns TRUE when a handler took the message.
+    // Returns TRUE when a handler took the message; with pResult == nullptr
+    // it only reports whether a handler exists.
     virtual BOOL OnWndMsg(UINT, WPARAM, LPARAM, LRESULT*) { return FALSE; }
 
     HWND m_hWnd = nullptr;
+
+protected:
+    void Default() { m_bDefault = TRUE; }
+    BOOL TakeDefault()
+    {
+        const BOOL bDefault = m_bDefault;
+        m_bDefault = FALSE;
+        return bDefault;
+    }
+
+private:
+    BOOL m_bDefault = FALSE;
 };
-
-#define DECLARE_MESSAGE_MAP() \
-public:                       \
-    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
-
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                            \
-    BOOL theClass::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) \
-    {                                                                                     \
-        typedef baseClass TheBaseClass;
-
-#define END_MESSAGE_MAP()                                            \
-    return TheBaseClass::OnWndMsg(message, wParam, lParam, pResult); \
-    }
-
-#define AFX_MSG_ENTRY(test, call) \
-    if (test)                     \
-    {                             \
-        call;                     \
-        if (pResult)              \
-            *pResult = 0;         \
-        return TRUE;              \
-    }
-
-#define ON_WM_TIMER() AFX_MSG_ENTRY(message == WM_TIMER, OnTimer(static_cast<UINT_PTR>(wParam)))
-#define ON_BN_CLICKED(id, memberFxn) \
-    AFX_MSG_ENTRY(message == WM_COMMAND && LOWORD(wParam) == (id) && HIWORD(wParam) == BN_CLICKED, (this->*(memberFxn))())
 
 class CDataExchange
 {
@@ -94,7 +84,7 @@ public:
 
 protected:
     virtual void DoDataExchange(CDataExchange*) {}
-    void OnTimer(UINT_PTR) {}
+    void OnTimer(UINT_PTR) { Default(); }
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;

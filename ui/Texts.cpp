@@ -1,4 +1,4 @@
-#include "update/Texts.h"
+#include "ui/Texts.h"
 
 const char kCaption[] = "QV-6100 Update";
 
