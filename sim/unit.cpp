@@ -726,9 +726,10 @@ void Unit::processProgramByte(std::uint8_t byte, Nanos at)
         return;
     }
     std::fill(image_.begin(), image_.end(), std::uint8_t{0xFF});
-    eraseEnd_ = at + config_.erase;
+    // The erase starts once the last echo is out, however late that was.
+    eraseEnd_ = echo.at + config_.erase;
     state_ = State::Erasing;
-    const Reply done = shape(Step::Erase, 0, Bytes{kAa}, config_.erase == 0 ? echo.at : eraseEnd_);
+    const Reply done = shape(Step::Erase, 0, Bytes{kAa}, eraseEnd_);
     if (config_.erase == 0 && done.kind == Reply::Kind::Bytes && done.at == echo.at)
     {
         // Without an erase time the last echo and the completion byte leave together.
