@@ -11,9 +11,9 @@
 #include <fstream>
 #include <io.h>
 
-using namespace qvwine;
+using namespace qvtest;
 
-namespace qvbench
+namespace qvtest
 {
 
 bool ParseOptions(int argc, char** argv, std::initializer_list<Option> options, const char* usage)
@@ -220,4 +220,4 @@ bool Json::Save(const std::string& path, const char* program) const
     return true;
 }
 
-}  // namespace qvbench
+}  // namespace qvtest

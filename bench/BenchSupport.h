@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace qvbench
+namespace qvtest
 {
 
 // One command-line option taking a value: a whole number within
@@ -80,4 +80,4 @@ private:
     std::vector<bool> m_first;  // per open level: nothing written in it yet
 };
 
-}  // namespace qvbench
+}  // namespace qvtest

@@ -9,8 +9,7 @@
 
 #include <mmsystem.h>
 
-using namespace qvbench;
-using namespace qvwine;
+using namespace qvtest;
 
 namespace
 {

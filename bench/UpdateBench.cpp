@@ -12,12 +12,10 @@
 #include "serial/PortNames.h"
 #include "ui/UpdateDlg.h"
 #include "update/TimerResolution.h"
-#include "wine/EngineSteps.h"
 
 #include <cstring>
 
-using namespace qvbench;
-using namespace qvwine;
+using namespace qvtest;
 
 namespace
 {
@@ -54,8 +52,27 @@ struct Run
     std::vector<double> latencyMs;
 };
 
-// The writing stage's operations, each timed as a phase of its own, then
-// the clean-up.
+// The writing stage's operations, in the order RunUpdate calls them.
+struct EngineStep
+{
+    const char* name;
+    int (*run)(CUpdateDlg& dlg);  // 1 on success, as the engine's operations
+};
+
+const EngineStep kWritingSteps[] = {
+    {"open port, start reader",
+     [](CUpdateDlg& dlg) {
+         if (!dlg.OpenPort())
+             return 0;
+         dlg.StartReader();
+         return 1;
+     }},
+    {"bit-rate sync", [](CUpdateDlg& dlg) { return dlg.SyncBitRate(); }},
+    {"program load", [](CUpdateDlg& dlg) { return dlg.LoadWriteControlProgram(); }},
+    {"firmware transfer", [](CUpdateDlg& dlg) { return dlg.TransferFirmware(FirmwareImage); }},
+};
+
+// Each operation timed as a phase of its own, then the clean-up.
 Run UpdateOnce(CUpdateDlg& dlg)
 {
     Run run;

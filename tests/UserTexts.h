@@ -1,9 +1,9 @@
 // The texts the user sees, written out here as every test expects them: the
-// tests' own copy, apart from the program's (update/Texts.cpp and the
+// tests' own copy, apart from the program's (ui/Texts.cpp and the
 // resource script), under the same names.
 #pragma once
 
-namespace texts
+namespace qvtest
 {
 
 // Message boxes: their caption, then their texts.
@@ -43,8 +43,9 @@ inline const char kNormalModeText[] =
     "6. Execute the FULL RESET function of the QV-6100.";
 inline const char kTestText[] = "Test";
 // What the system says when a write fails because the cable is gone: Wine's
-// text for ERROR_NOT_READY, and the native layer's stand-in for it.
-inline const char kNotReadyText[] = "Not ready.";
+// text for ERROR_NOT_READY (a system text ends with a line break), and the
+// native layer's stand-in for it.
+inline const char kNotReadyText[] = "Not ready.\r\n";
 
 // The status line.
 inline const char kIdleStatusText[] = "Select a serial port, then click OK to continue.";
@@ -61,4 +62,4 @@ inline const char kAboutCaption[] = "About Corvane QV-6100 Update";
 inline const char kAboutText[] = "Corvane QV-6100 Update\nVersion 1.09";
 inline const char kHelpTitle[] = "QV-6100 Update Help";
 
-}  // namespace texts
+}  // namespace qvtest

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-using namespace qvwine;
+using namespace qvtest;
 
 namespace
 {

@@ -6,7 +6,7 @@
 
 #include <fstream>
 
-namespace qvwine
+namespace qvtest
 {
 
 App::~App()
@@ -401,4 +401,4 @@ int Bitmap::Count(const RECT& r, unsigned char red, unsigned char green, unsigne
     return n;
 }
 
-}  // namespace qvwine
+}  // namespace qvtest

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace qvwine
+namespace qvtest
 {
 
 class App
@@ -135,4 +135,4 @@ struct Bitmap
     int Count(const RECT& r, unsigned char red, unsigned char green, unsigned char blue) const;
 };
 
-}  // namespace qvwine
+}  // namespace qvtest

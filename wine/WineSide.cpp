@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace qvwine
+namespace qvtest
 {
 
 int64_t NowUs()
@@ -185,28 +185,6 @@ bool Simulator::Stop()
 qvsim::WireLogReader Simulator::Log() const
 {
     return qvsim::WireLogReader(ReadFileBytes(LogPath()));
-}
-
-bool LogTail::Seen(const std::string& note)
-{
-    const std::string wanted = "# " + note;
-    if (FILE* f = std::fopen(WinPath(m_path).c_str(), "rb"))
-    {
-        std::fseek(f, m_offset, SEEK_SET);
-        char buf[65536];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        {
-            m_tail.append(buf, n);
-            m_offset += static_cast<long>(n);
-        }
-        std::fclose(f);
-    }
-    if (m_tail.find(wanted) != std::string::npos)
-        return true;
-    if (m_tail.size() > wanted.size())
-        m_tail.erase(0, m_tail.size() - wanted.size());
-    return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -401,4 +379,4 @@ void BoxWatcher::Clear()
     m_answers.clear();
 }
 
-}  // namespace qvwine
+}  // namespace qvtest

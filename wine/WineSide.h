@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace qvwine
+namespace qvtest
 {
 
 // Microseconds of QueryPerformanceCounter. Under Wine it counts
@@ -79,21 +79,6 @@ private:
     int m_com;
     std::string m_dir;
     bool m_running = false;
-};
-
-// Watches a growing wire log for a note, reading only what was added since
-// the last look (the log reaches hundreds of kilobytes during a transfer).
-class LogTail
-{
-public:
-    explicit LogTail(std::string path) : m_path(std::move(path)) {}
-    // True once a note line containing `note` has been written.
-    bool Seen(const std::string& note);
-
-private:
-    std::string m_path;
-    std::string m_tail;
-    long m_offset = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -167,4 +152,4 @@ private:
     std::vector<int> m_answers;
 };
 
-}  // namespace qvwine
+}  // namespace qvtest

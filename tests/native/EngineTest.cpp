@@ -1,55 +1,115 @@
-// The update engine (update/) on the fake port and the virtual clock: the
-// reply handling of identification, the handshake, the program load's direct
-// reads and the block transfer, with the device's side scripted.
+// The update engine (update/) on the fake port and the virtual clock, against
+// the simulator's protocol core (or, where no unit would answer that way, a
+// scripted device): identification, the handshake, the program load's direct
+// reads, the block transfer, Cancel, and the run's ways out.
 #include "payload/Payload.h"
 #include "support/Fixture.h"
-#include "support/Unit.h"
 #include "tests/UserTexts.h"
 
 #include <algorithm>
-#include <memory>
 
-using namespace qvnative;
+using namespace qvtest;
 
 namespace
 {
+using Replies = std::vector<Reply>;
 
-using Replies = std::vector<fake::Reply>;
+const Bytes kQuery = Text(";;;TY;");
+const Bytes kBurst(10, 0x00);
 
 // Answers the identification query with the given replies.
 void AnswerIdentify(const Replies& replies)
 {
-    fake::SetResponder([replies](const fake::Bytes&, std::size_t index) { return index == 0 ? replies : Replies(); });
+    SetResponder([replies](const Bytes&, std::size_t index) { return index == 0 ? replies : Replies(); });
 }
 
-class IdentifyTest : public LinkTest
+Bytes Program()
 {
-protected:
-    void ExpectNotDetectedAt(std::int64_t timeMs)
-    {
-        EXPECT_GE(fake::NowMs(), timeMs);
-        EXPECT_LE(fake::NowMs(), timeMs + kTimeoutMarginMs);
-        ASSERT_EQ(1u, fake::TheScreen().messages.size());
-        EXPECT_EQ(texts::kNotDetectedText, fake::TheScreen().messages[0].text);
-    }
-};
+    return Bytes(WriteControlProgram, WriteControlProgram + kWriteControlProgramBytes);
+}
+
+Bytes Image()
+{
+    return Bytes(FirmwareImage, FirmwareImage + kFirmwareImageBytes);
+}
 
 class WritingTest : public LinkTest
 {
+protected:
+    // A unit in writing mode with these options, aligned, then loaded: it
+    // awaits the first block. The screen starts empty again.
+    void ToBlocks(const std::string& options)
+    {
+        m_unit = &Connect("--mode writing " + options);
+        ASSERT_EQ(1, dlg->SyncBitRate());
+        ASSERT_EQ(1, dlg->LoadWriteControlProgram());
+        TheScreen() = Screen();
+    }
+
+    const qvsim::Unit* m_unit = nullptr;
 };
 }  // namespace
 
 // ---- Identification ----------------------------------------------------------------
 
-TEST_F(IdentifyTest, ReplySplitAcrossBatchesIsRecognised)
+namespace
 {
-    AnswerIdentify({{5, Text("TY2")}, {40, Text("10;")}});
-    EXPECT_EQ(1, dlg->DetectDevice());
-    EXPECT_EQ(Text(";;;TY;"), fake::Written());
-    EXPECT_TRUE(fake::TheScreen().messages.empty());
+struct IdentifyCase
+{
+    const char* name;
+    const char* options;  // the unit's
+    int result;
+    std::int64_t endsFrom;  // virtual time by which the identification has ended, at the earliest
+    std::int64_t endsBy;    // and at the latest
+};
+
+void PrintTo(const IdentifyCase& c, std::ostream* os)
+{
+    *os << c.name;
 }
 
-TEST_F(IdentifyTest, ReplyOneByteAtATimeIsRecognised)
+class IdentifyTest : public LinkTest, public ::testing::WithParamInterface<IdentifyCase>
+{
+};
+}  // namespace
+
+// The query goes out once; a failure shows one box, and no timer is left
+// to set the flag later.
+TEST_P(IdentifyTest, EndsWithTheRightResultInTime)
+{
+    const IdentifyCase& c = GetParam();
+    Connect(c.options);
+    EXPECT_EQ(c.result, dlg->DetectDevice());
+    EXPECT_GE(NowMs(), c.endsFrom);
+    EXPECT_LE(NowMs(), c.endsBy);
+    EXPECT_EQ(kQuery, Written());
+    EXPECT_FALSE(Timer(TIMEOUT_TIMER_ID).armed);
+    if (c.result == 1)
+    {
+        EXPECT_EQ(0, dlg->m_bTimeout);
+        EXPECT_TRUE(TheScreen().messages.empty());
+        return;
+    }
+    ASSERT_EQ(1u, TheScreen().messages.size());
+    EXPECT_EQ(kNotDetectedText, TheScreen().messages[0].text);
+    EXPECT_EQ(MB_ICONEXCLAMATION, TheScreen().messages[0].type);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, IdentifyTest,
+    ::testing::Values(IdentifyCase{"TheUnitsReply", "", 1, 0, 10},
+                      IdentifyCase{"InTwoPieces", "--split 3 --split-gap 40", 1, 40, 50},
+                      IdentifyCase{"RestTooLate", "--split 3 --split-gap 450", 0, 200, 200 + kTimeoutMarginMs},
+                      IdentifyCase{"TooLate", "--delay 450", 0, 200, 200 + kTimeoutMarginMs},
+                      IdentifyCase{"AnotherModel", "--fifth 1", 0, 0, 10},
+                      IdentifyCase{"Silent", "--silent", 0, 200, 200 + kTimeoutMarginMs},
+                      // "?;" at 150 ms gives the full time again: the reply at 330 ms is in time...
+                      IdentifyCase{"BusyThenReply", "--delay 150 --question-first --question-gap 180", 1, 330, 340},
+                      // ...and without it the wait ends 200 ms after the "?;".
+                      IdentifyCase{"BusyThenSilent", "--delay 150 --question-only", 0, 350, 350 + kTimeoutMarginMs}),
+    [](const ::testing::TestParamInfo<IdentifyCase>& info) { return std::string(info.param.name); });
+
+TEST_F(LinkTest, ReplyOneByteAtATimeIsRecognised)
 {
     const std::string reply = "TY210;";
     Replies replies;
@@ -57,32 +117,16 @@ TEST_F(IdentifyTest, ReplyOneByteAtATimeIsRecognised)
         replies.push_back({static_cast<std::int64_t>(5 + 20 * i), Text(reply.substr(i, 1))});
     AnswerIdentify(replies);
     EXPECT_EQ(1, dlg->DetectDevice());
-    EXPECT_TRUE(fake::TheScreen().messages.empty());
+    EXPECT_TRUE(TheScreen().messages.empty());
 }
 
-TEST_F(IdentifyTest, RepliesArrivingTogetherAreJudgedOneByOne)
+TEST_F(LinkTest, RepliesArrivingTogetherAreJudgedOneByOne)
 {
     AnswerIdentify({{5, Text("X;;TY210;")}});
     EXPECT_EQ(1, dlg->DetectDevice());
 }
 
-TEST_F(IdentifyTest, BusyUnitGetsTheFullTimeAgain)
-{
-    // The answer comes 330 ms after the query: later than one time-out, in
-    // time after the "?;" at 150 ms.
-    AnswerIdentify({{150, Text("?;")}, {330, Text("TY210;")}});
-    EXPECT_EQ(1, dlg->DetectDevice());
-    EXPECT_GE(fake::NowMs(), 330);
-}
-
-TEST_F(IdentifyTest, BusyThenSilentEndsAtTheRenewedTimeOut)
-{
-    AnswerIdentify({{150, Text("?;")}});
-    EXPECT_EQ(0, dlg->DetectDevice());
-    ExpectNotDetectedAt(350);
-}
-
-TEST_F(IdentifyTest, EndlesslyBusyUnitIsGivenUpOnAfterTenRenewals)
+TEST_F(LinkTest, EndlesslyBusyUnitIsGivenUpOnAfterTenRenewals)
 {
     // "?;" every 100 ms for a minute: the time-out is renewed ten times (the
     // last at 1000 ms), then it runs out.
@@ -91,187 +135,267 @@ TEST_F(IdentifyTest, EndlesslyBusyUnitIsGivenUpOnAfterTenRenewals)
         replies.push_back({at, Text("?;")});
     AnswerIdentify(replies);
     EXPECT_EQ(0, dlg->DetectDevice());
-    ExpectNotDetectedAt(1200);
-    EXPECT_EQ(11u, fake::Timer(TIMEOUT_TIMER_ID).sets);
+    EXPECT_GE(NowMs(), 1200);
+    EXPECT_LE(NowMs(), 1200 + kTimeoutMarginMs);
+    EXPECT_EQ(11u, Timer(TIMEOUT_TIMER_ID).sets);
 }
 
-TEST_F(IdentifyTest, SilenceEndsAtTheTimeOut)
+TEST_F(LinkTest, UnpluggedCableShowsOnlyTheSystemText)
 {
+    UnplugAtWrite(0);
     EXPECT_EQ(0, dlg->DetectDevice());
-    ExpectNotDetectedAt(200);
-}
-
-TEST_F(IdentifyTest, OtherModelIsNotAccepted)
-{
-    AnswerIdentify({{5, Text("TY211;")}});
-    EXPECT_EQ(0, dlg->DetectDevice());
-    ASSERT_EQ(1u, fake::TheScreen().messages.size());
-    EXPECT_EQ(texts::kNotDetectedText, fake::TheScreen().messages[0].text);
-    EXPECT_FALSE(fake::Timer(TIMEOUT_TIMER_ID).armed);
-}
-
-TEST_F(IdentifyTest, UnpluggedCableShowsOnlyTheSystemText)
-{
-    fake::UnplugAtWrite(0);
-    EXPECT_EQ(0, dlg->DetectDevice());
-    ASSERT_EQ(1u, fake::TheScreen().messages.size());
-    EXPECT_EQ(texts::kNotReadyText, fake::TheScreen().messages[0].text);
-    EXPECT_EQ(texts::kCaption, fake::TheScreen().messages[0].caption);
+    ASSERT_EQ(1u, TheScreen().messages.size());
+    EXPECT_EQ(kNotReadyText, TheScreen().messages[0].text);
+    EXPECT_EQ(kCaption, TheScreen().messages[0].caption);
 }
 
 // ---- Bit-rate handshake ------------------------------------------------------------
 
-TEST_F(WritingTest, HandshakeAnsweredOnTheThirdBurst)
+namespace
 {
-    auto bursts = std::make_shared<int>(0);
-    fake::SetResponder([bursts](const fake::Bytes& w, std::size_t) {
-        if (w == fake::Bytes(10, 0x00))
-            return ++*bursts >= 3 ? Replies{{4, Bytes({0x00})}} : Replies();
-        if (w == Bytes({0x55}))
-            return Replies{{4, Bytes({0xAA})}};
-        return Replies();
-    });
-    EXPECT_EQ(1, dlg->SyncBitRate());
-    fake::Bytes expected(30, 0x00);
-    expected.push_back(0x55);
-    EXPECT_EQ(expected, fake::Written());
+struct HandshakeCase
+{
+    const char* name;
+    const char* options;  // the unit's, in writing mode
+    int result;
+    int bursts;      // of ten 0x00 sent
+    bool confirmed;  // then 0x55
+};
+
+void PrintTo(const HandshakeCase& c, std::ostream* os)
+{
+    *os << c.name;
 }
 
-TEST_F(WritingTest, HandshakeRefusesTwoBytesForOne)
+class HandshakeTest : public LinkTest, public ::testing::WithParamInterface<HandshakeCase>
 {
-    fake::SetResponder([](const fake::Bytes&, std::size_t) { return Replies{{4, Bytes({0x00, 0x00})}}; });
-    EXPECT_EQ(0, dlg->SyncBitRate());
-    EXPECT_EQ(fake::Bytes(10, 0x00), fake::Written());
+};
+}  // namespace
+
+// Up to five bursts, 200 ms apart; the confirmation only after an answer of
+// exactly one 0x00.
+TEST_P(HandshakeTest, SendsWhatTheUnitsAnswersCallFor)
+{
+    const HandshakeCase& c = GetParam();
+    Connect(std::string("--mode writing ") + c.options);
+    EXPECT_EQ(c.result, dlg->SyncBitRate());
+    Bytes expected(10 * static_cast<std::size_t>(c.bursts), 0x00);
+    if (c.confirmed)
+        expected.push_back(0x55);
+    EXPECT_EQ(expected, Written());
+    EXPECT_LE(NowMs(), (c.bursts + (c.confirmed ? 1 : 0)) * (200 + kTimeoutMarginMs));
 }
 
-TEST_F(WritingTest, HandshakeWithoutConfirmationEndsAtTheTimeOut)
-{
-    fake::SetResponder([](const fake::Bytes& w, std::size_t) {
-        return w.size() == 10 ? Replies{{4, Bytes({0x00})}} : Replies();
-    });
-    EXPECT_EQ(0, dlg->SyncBitRate());
-    EXPECT_LE(fake::NowMs(), 4 + 200 + kTimeoutMarginMs);
-}
+INSTANTIATE_TEST_SUITE_P(Answers, HandshakeTest,
+                         ::testing::Values(HandshakeCase{"ThirdBurst", "--silent-bursts 2", 1, 3, true},
+                                           HandshakeCase{"NoBurstAnswered", "--silent-bursts 5", 0, 5, false},
+                                           HandshakeCase{"TwoBytesForOne", "--fault extra --at sync", 0, 1, false},
+                                           HandshakeCase{"NoConfirmation", "--fault silence --at confirm", 0, 1, true}),
+                         [](const ::testing::TestParamInfo<HandshakeCase>& info) { return std::string(info.param.name); });
 
 // ---- Write control program ----------------------------------------------------------
 
 namespace
 {
-// Echoes every program byte; with the last one comes `done` (0xAA: old
-// firmware deleted). `first` replaces the echo of the first byte.
-void EchoProgram(fake::Bytes first = fake::Bytes(), std::size_t echoes = kWriteControlProgramBytes,
-                 std::uint8_t done = 0xAA)
+// Echoes every program byte; with the last one comes 0xAA, the old firmware
+// deleted.
+void EchoProgram()
 {
-    fake::SetResponder([first, echoes, done](const fake::Bytes& w, std::size_t index) {
-        if (index >= echoes)
-            return Replies();
-        if (index == 0 && !first.empty())
-            return Replies{{2, first}};
-        fake::Bytes reply = w;
+    SetResponder([](const Bytes& w, std::size_t index) {
+        Bytes reply = w;
         if (index + 1 == static_cast<std::size_t>(kWriteControlProgramBytes))
-            reply.push_back(done);
+            reply.push_back(0xAA);
         return Replies{{2, reply}};
     });
 }
 }  // namespace
 
-TEST_F(WritingTest, EchoedProgramLoads)
+TEST_F(WritingTest, ProgramLoadsByteByByte)
 {
-    EchoProgram();
+    Connect("--mode writing");
+    ASSERT_EQ(1, dlg->SyncBitRate());
+    TheScreen() = Screen();
     EXPECT_EQ(1, dlg->LoadWriteControlProgram());
-    EXPECT_EQ(fake::Bytes(WriteControlProgram, WriteControlProgram + kWriteControlProgramBytes), fake::Written());
+    const Bytes written = Written();
+    const Bytes program = Program();
+    EXPECT_TRUE(std::equal(written.begin() + 11, written.end(), program.begin(), program.end()));
     EXPECT_EQ(1, g_rxRun.load()) << "the receive thread is running again for the transfer";
-    ASSERT_FALSE(fake::TheScreen().positions.empty());
-    EXPECT_EQ(100, fake::TheScreen().positions.back());
-    EXPECT_EQ(texts::kDeletingText, fake::TheScreen().labels.back().first);
-    EXPECT_TRUE(fake::TheScreen().messages.empty());
+    const Screen& screen = TheScreen();
+    ASSERT_FALSE(screen.positions.empty());
+    EXPECT_EQ(1, screen.positions.front());
+    EXPECT_EQ(100, screen.positions.back());
+    EXPECT_EQ(std::make_pair(std::string(kLoadingProgramText), std::string("1%")), screen.labels.at(1));
+    EXPECT_EQ(kDeletingText, screen.labels.back().first);
+    EXPECT_TRUE(screen.messages.empty());
+}
+
+TEST_F(WritingTest, FailedLoadLeavesTheReceiveThreadStopped)
+{
+    Connect("--mode writing --fault silence --at echo --index 0");
+    ASSERT_EQ(1, dlg->SyncBitRate());
+    EXPECT_EQ(0, dlg->LoadWriteControlProgram());
+    EXPECT_EQ(std::make_pair(std::string(kLoadingProgramText), std::string("1%")),
+              TheScreen().labels.back());
+    EXPECT_EQ(1, TheScreen().positions.back());
+    EXPECT_EQ(0, g_rxRun.load());
 }
 
 TEST_F(WritingTest, DirectReadTakesAtMost256Bytes)
 {
     // 600 bytes answer the first program byte: the direct read takes them
     // 256 at a time, into its 256-byte buffer.
-    EchoProgram(Numbered(600, 7));
-    EXPECT_EQ(1, dlg->LoadWriteControlProgram());
-    EXPECT_EQ(static_cast<DWORD>(kReplyBufferBytes), fake::LargestDirectRead());
+    Connect("--mode writing --fault flood --flood-bytes 600 --flood-seed 7 --at echo --index 0");
+    ASSERT_EQ(1, dlg->SyncBitRate());
+    EXPECT_EQ(0, dlg->LoadWriteControlProgram());
+    EXPECT_EQ(static_cast<DWORD>(kReplyBufferBytes), LargestDirectRead());
 }
 
 TEST_F(WritingTest, DirectReadTakesTheBytesItsWaitCounted)
 {
     // The 0xAA comes between the count of the last echo and its read: the
     // read takes the echo alone, and the wait once more finds the 0xAA.
-    fake::SetResponder([](const fake::Bytes& w, std::size_t) { return Replies{{2, w}}; });
-    fake::DeliverAfterCount(kWriteControlProgramBytes - 1, Bytes({0xAA}));
+    SetResponder([](const Bytes& w, std::size_t) { return Replies{{2, w}}; });
+    DeliverAfterCount(kWriteControlProgramBytes - 1, ByteList({0xAA}));
     EXPECT_EQ(1, dlg->LoadWriteControlProgram());
-    EXPECT_EQ(1u, fake::LargestDirectRead());
-    EXPECT_TRUE(fake::TheScreen().messages.empty());
+    EXPECT_EQ(1u, LargestDirectRead());
+    EXPECT_TRUE(TheScreen().messages.empty());
 }
 
-TEST_F(WritingTest, LoadNeedsTheErasedByte)
+TEST_F(WritingTest, ShortDirectReadShowsTheTestBoxAndGoesOn)
 {
-    EchoProgram(fake::Bytes(), kWriteControlProgramBytes, 0x55);
-    EXPECT_EQ(0, dlg->LoadWriteControlProgram());
-    EXPECT_EQ(static_cast<std::size_t>(kWriteControlProgramBytes), fake::WriteCalls());
-}
-
-TEST_F(WritingTest, MissingEchoEndsTheLoad)
-{
-    EchoProgram(fake::Bytes(), 10);
-    EXPECT_EQ(0, dlg->LoadWriteControlProgram());
-    EXPECT_EQ(11u, fake::WriteCalls());
-    EXPECT_LE(fake::NowMs(), 10 * 3 + 1000 + kTimeoutMarginMs);
+    // The last echo and the 0xAA come together, the driver gives one byte a
+    // read: the read brings less than its wait counted.
+    EchoProgram();
+    LimitReads(1);
+    EXPECT_EQ(1, dlg->LoadWriteControlProgram());
+    ASSERT_EQ(1u, TheScreen().messages.size());
+    EXPECT_EQ(kTestText, TheScreen().messages[0].text);
+    EXPECT_EQ(MB_OK, TheScreen().messages[0].type);
 }
 
 TEST_F(WritingTest, UnpluggedDuringTheLoadShowsTheSystemText)
 {
-    EchoProgram();
-    fake::UnplugAtWrite(100);
+    Connect("--mode writing");
+    ASSERT_EQ(1, dlg->SyncBitRate());
+    UnplugAtWrite(WriteCalls() + 100);
     EXPECT_EQ(0, dlg->LoadWriteControlProgram());
-    ASSERT_EQ(1u, fake::TheScreen().messages.size());
-    EXPECT_EQ(texts::kNotReadyText, fake::TheScreen().messages[0].text);
-    EXPECT_EQ(101u, fake::WriteCalls());
+    ASSERT_EQ(1u, TheScreen().messages.size());
+    EXPECT_EQ(kNotReadyText, TheScreen().messages[0].text);
+    EXPECT_EQ(2u + 101u, WriteCalls());
 }
 
 // ---- Block transfer ----------------------------------------------------------------
 
 TEST_F(WritingTest, TransferPutsEveryChunkInPlaceOnce)
 {
-    auto unit = Unit::Connect();
-    unit->Erase();
+    ToBlocks("");
+    const std::size_t before = Written().size();
     EXPECT_EQ(1, dlg->TransferFirmware(FirmwareImage));
-    EXPECT_FALSE(unit->confused);
-    EXPECT_EQ(12, unit->blocksAccepted);
-    EXPECT_TRUE(unit->flash == fake::Bytes(FirmwareImage, FirmwareImage + kFirmwareImageBytes));
-    const std::vector<int>& positions = fake::TheScreen().positions;
-    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
-    ASSERT_FALSE(positions.empty());
-    EXPECT_LE(positions.back(), 100);
-    EXPECT_EQ("100%", fake::TheScreen().labels.back().second);
+    EXPECT_TRUE(m_unit->complete());
+    EXPECT_TRUE(m_unit->image() == Image());
+    const Bytes written = Written();
+    EXPECT_TRUE(std::equal(written.begin() + static_cast<std::ptrdiff_t>(before), written.end(),
+                           TransferStream().begin(), TransferStream().end()));
+    const Screen& screen = TheScreen();
+    EXPECT_TRUE(std::is_sorted(screen.positions.begin(), screen.positions.end()));
+    ASSERT_FALSE(screen.positions.empty());
+    EXPECT_EQ(0, screen.positions.front());
+    EXPECT_EQ(99, screen.positions.back()) << "the last chunk sets no position";
+    EXPECT_EQ(std::make_pair(std::string(kTransferringText), std::string("0%")), screen.labels.front());
+    EXPECT_EQ(kFullPercentText, screen.labels.back().second);
+    EXPECT_TRUE(screen.messages.empty());
 }
 
 TEST_F(WritingTest, RejectedChecksumEndsTheTransfer)
 {
-    // The first block's answers: open, ready, 32 chunks, then its checksum's.
-    auto unit = Unit::Connect();
-    unit->Erase();
-    unit->Inject({Fault::WrongByte, 1 + 1 + 32});
+    ToBlocks("--fault wrong --fault-byte 0x15 --at ack --index 0");
+    const std::size_t before = WriteCalls();
     EXPECT_EQ(0, dlg->TransferFirmware(FirmwareImage));
-    EXPECT_FALSE(unit->confused);
-    EXPECT_EQ(Phase::Checksum, unit->answered.back());
     // Command, address, size, ready, 32 chunks with their handshakes, checksum.
-    EXPECT_EQ(4u + 2 * 32 + 1, fake::WriteCalls());
+    EXPECT_EQ(4u + 2 * 32 + 1, WriteCalls() - before);
+    EXPECT_TRUE(TheScreen().messages.empty());
 }
 
 TEST_F(WritingTest, UnpluggedDuringTheTransferShowsTheSystemText)
 {
-    auto unit = Unit::Connect();
-    unit->Erase();
-    fake::UnplugAtWrite(5);
+    ToBlocks("");
+    const std::size_t before = WriteCalls();
+    UnplugAtWrite(before + 5);
     EXPECT_EQ(0, dlg->TransferFirmware(FirmwareImage));
-    ASSERT_EQ(1u, fake::TheScreen().messages.size());
-    EXPECT_EQ(texts::kNotReadyText, fake::TheScreen().messages[0].text);
-    EXPECT_EQ(6u, fake::WriteCalls());
+    ASSERT_EQ(1u, TheScreen().messages.size());
+    EXPECT_EQ(kNotReadyText, TheScreen().messages[0].text);
+    EXPECT_EQ(6u, WriteCalls() - before);
 }
+
+// ---- Whole runs ----------------------------------------------------------------
+
+TEST_F(WorldTest, WholeUpdateWritesEveryByteOnceInOrder)
+{
+    Connect("--s1 auto");
+    dlg->RunUpdate();
+    Bytes expected = kQuery;
+    expected.insert(expected.end(), kBurst.begin(), kBurst.end());
+    expected.push_back(0x55);
+    expected.insert(expected.end(), WriteControlProgram, WriteControlProgram + kWriteControlProgramBytes);
+    expected.insert(expected.end(), TransferStream().begin(), TransferStream().end());
+    EXPECT_TRUE(expected == Written());
+    EXPECT_EQ(kCompletedText, TheScreen().messages.at(2).text);
+}
+
+namespace
+{
+struct CancelCase
+{
+    const char* name;
+    bool marked;
+    std::int64_t clickMs;
+    std::vector<std::string> shown;
+    std::size_t sentFrom;  // bytes sent after the handshake, at least
+    std::size_t sentTo;    // and at most
+};
+
+void PrintTo(const CancelCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class CancelTest : public WorldTest, public ::testing::WithParamInterface<CancelCase>
+{
+};
+}  // namespace
+
+// The identification and the handshake do not look at Cancel: the flag stays
+// set, and the load stops after its first byte. The load and the transfer
+// stop at once.
+TEST_P(CancelTest, EndsTheRunAsFailed)
+{
+    const CancelCase& c = GetParam();
+    if (c.marked)
+        TheRegistry() = Registry{true, 3120, true};
+    const qvsim::Unit& unit = Connect("--s1 auto --latency 4");
+    ClickAt(c.clickMs, IDC_CANCEL_RUN);
+    dlg->m_bCancel = 0;
+    dlg->RunUpdate();
+    std::vector<std::string> shown;
+    for (const Message& m : TheScreen().messages)
+        shown.push_back(m.text);
+    EXPECT_EQ(c.shown, shown);
+    EXPECT_TRUE(TheRegistry().hasValue) << "the identification completed despite Cancel";
+    // The query, if any, a burst and the confirmation come first.
+    const std::size_t sent = Written().size() - (c.marked ? 0 : kQuery.size()) - 11;
+    EXPECT_GE(sent, c.sentFrom);
+    EXPECT_LE(sent, c.sentTo);
+    EXPECT_FALSE(unit.complete());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stages, CancelTest,
+    ::testing::Values(CancelCase{"DuringIdentification", false, 2,
+                                 {kConnectText, kWritingModeText, kFailedText}, 1, 1},
+                      CancelCase{"DuringTheLoad", true, 3000, {kWritingModeText, kFailedText}, 2, 1435},
+                      CancelCase{"DuringTheTransfer", true, 12000, {kWritingModeText, kFailedText},
+                                 1436 + 11, 1436 + 200000}),
+    [](const ::testing::TestParamInfo<CancelCase>& info) { return std::string(info.param.name); });
 
 // ---- The run's ways out ----------------------------------------------------------------
 
@@ -280,11 +404,12 @@ namespace
 struct RunExit
 {
     const char* name;
-    fake::Registry registry;
+    Registry registry;
     bool portThere;
     std::size_t cutAtWrite;
     int firstAnswer;
     std::vector<std::string> shown;  // the text of each box
+    bool cleanUp;                    // the labels are set back to idle
     EXECUTION_STATE before = ES_CONTINUOUS;
 };
 
@@ -297,46 +422,53 @@ class RunExitTest : public WorldTest, public ::testing::WithParamInterface<RunEx
 {
 };
 
-using texts::kConnectText;
-using texts::kOpenFailedText;
 const std::size_t kNoCut = static_cast<std::size_t>(-1);
-const fake::Registry kUnmarked{};
+const Registry kUnmarked{};
+const Registry kMarked{true, 3120, true};
 }  // namespace
 
+// Each way out shows its boxes, cleans up or not, and hands back the power
+// request and the timer resolution; the PC is kept awake at every box.
 TEST_P(RunExitTest, KeepsThePcAwakeUntilItEnds)
 {
     const RunExit& c = GetParam();
-    fake::TheRegistry() = c.registry;
-    fake::SetExecutionState(c.before);
+    TheRegistry() = c.registry;
+    SetExecutionState(c.before);
     if (!c.portThere)
-        fake::SelectPort("COM9");
-    fake::UnplugAtWrite(c.cutAtWrite);
-    fake::TheScreen().answers = {c.firstAnswer};
-    const auto unit = Unit::Connect();
+        SelectPort("COM9");
+    UnplugAtWrite(c.cutAtWrite);
+    TheScreen().answers = {c.firstAnswer};
+    Connect("--s1 auto");
     dlg->RunUpdate();
 
     std::vector<std::string> shown;
-    for (const fake::Message& m : fake::TheScreen().messages)
+    for (const Message& m : TheScreen().messages)
     {
         shown.push_back(m.text);
         EXPECT_EQ(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED, m.awake) << "at " << shown.back();
     }
     EXPECT_EQ(c.shown, shown);
-    EXPECT_EQ(ES_CONTINUOUS, fake::ExecutionState());
-    EXPECT_EQ(0, fake::TimerPeriodsHeld());
+    EXPECT_EQ(c.cleanUp, !TheScreen().labels.empty());
+    if (c.firstAnswer == IDCANCEL)
+    {
+        EXPECT_TRUE(Written().empty()) << "nothing is sent once declined";
+    }
+    EXPECT_EQ(ES_CONTINUOUS, ExecutionState());
+    EXPECT_EQ(0, TimerPeriodsHeld());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Exits, RunExitTest,
     ::testing::Values(
-        RunExit{"CancelAtTheFirstBox", kUnmarked, true, kNoCut, IDCANCEL, {kConnectText}},
+        RunExit{"CancelAtTheFirstBox", kUnmarked, true, kNoCut, IDCANCEL, {kConnectText}, false},
         // Wine reports its defaults, not ES_CONTINUOUS, before any request.
-        RunExit{"CancelWhereNothingWasHeldBefore", kUnmarked, true, kNoCut, IDCANCEL, {kConnectText},
+        RunExit{"CancelWhereNothingWasHeldBefore", kUnmarked, true, kNoCut, IDCANCEL, {kConnectText}, false,
                 ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED | ES_USER_PRESENT},
-        RunExit{"OpenFailsToIdentify", kUnmarked, false, kNoCut, IDOK, {kConnectText, kOpenFailedText}},
-        RunExit{"OpenFailsToWrite", {true, 3120, true}, false, kNoCut, IDOK, {texts::kWritingModeText, kOpenFailedText}},
-        RunExit{"MarkerNotStored", {true, 0, false}, true, kNoCut, IDOK, {kConnectText, texts::kAdminText}},
-        RunExit{"WriteFails", kUnmarked, true, 0, IDOK, {kConnectText, texts::kNotReadyText}},
+        RunExit{"CancelAtTheSecondBox", kMarked, true, kNoCut, IDCANCEL, {kWritingModeText}, true},
+        RunExit{"OpenFailsToIdentify", kUnmarked, false, kNoCut, IDOK, {kConnectText, kOpenFailedText}, false},
+        RunExit{"OpenFailsToWrite", kMarked, false, kNoCut, IDOK, {kWritingModeText, kOpenFailedText}, false},
+        RunExit{"MarkerNotStored", {true, 0, false}, true, kNoCut, IDOK, {kConnectText, kAdminText}, true},
+        RunExit{"WriteFails", kUnmarked, true, 0, IDOK, {kConnectText, kNotReadyText}, true},
         RunExit{"Completed", kUnmarked, true, kNoCut, IDOK,
-                {kConnectText, texts::kWritingModeText, texts::kCompletedText, texts::kNormalModeText}}),
+                {kConnectText, kWritingModeText, kCompletedText, kNormalModeText}, true}),
     [](const ::testing::TestParamInfo<RunExit>& info) { return std::string(info.param.name); });

@@ -16,7 +16,7 @@
 #define QV_RING_STREAM_BYTES 400000
 #endif
 
-using namespace qvnative;
+using namespace qvtest;
 
 namespace
 {
@@ -28,7 +28,7 @@ const std::size_t kDriverQueueBytes = 4096;
 class Feeder
 {
 public:
-    Feeder(const fake::Bytes& stream, std::uint32_t seed) : m_thread([this, &stream, seed] { Run(stream, seed); }) {}
+    Feeder(const Bytes& stream, std::uint32_t seed) : m_thread([this, &stream, seed] { Run(stream, seed); }) {}
     ~Feeder()
     {
         m_stop = true;
@@ -39,7 +39,7 @@ public:
     Feeder& operator=(const Feeder&) = delete;
 
 private:
-    void Run(const fake::Bytes& stream, std::uint32_t seed)
+    void Run(const Bytes& stream, std::uint32_t seed)
     {
         std::mt19937 rng(seed);
         std::size_t pos = 0;
@@ -47,9 +47,9 @@ private:
         {
             std::size_t n = rng() % 8 == 0 ? 256 + rng() % 700 : 1 + rng() % 64;
             n = std::min(n, stream.size() - pos);
-            while (fake::QueuedBytes() + n > kDriverQueueBytes && !m_stop)
+            while (QueuedBytes() + n > kDriverQueueBytes && !m_stop)
                 std::this_thread::yield();
-            fake::Deliver(fake::Bytes(stream.begin() + static_cast<std::ptrdiff_t>(pos),
+            Deliver(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(pos),
                                       stream.begin() + static_cast<std::ptrdiff_t>(pos + n)));
             pos += n;
         }
@@ -66,9 +66,9 @@ class RingStressTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        fake::Reset(fake::ClockMode::Real);
-        fake::AddPort("COM4");
-        fake::SelectPort("COM4");
+        ResetWorld(ClockMode::Real);
+        AddPort("COM4");
+        SelectPort("COM4");
         dlg.reset(new CUpdateDlg);
         ASSERT_EQ(1, dlg->OpenPort());
     }
@@ -83,7 +83,7 @@ protected:
     std::unique_ptr<CUpdateDlg> dlg;
 };
 
-std::size_t FirstDifference(const fake::Bytes& a, const fake::Bytes& b)
+std::size_t FirstDifference(const Bytes& a, const Bytes& b)
 {
     return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
 }
@@ -92,8 +92,8 @@ std::size_t FirstDifference(const fake::Bytes& a, const fake::Bytes& b)
 TEST_F(RingStressTest, StreamArrivesExactlyOnceAndInOrder)
 {
     const std::size_t total = QV_RING_STREAM_BYTES;
-    const fake::Bytes stream = Numbered(total, 11);
-    fake::Bytes got;
+    const Bytes stream = Numbered(total, 11);
+    Bytes got;
     got.reserve(total + kReplyBufferBytes);
     std::mt19937 rng(12);
     BYTE buffer[kReplyBufferBytes];
@@ -134,17 +134,17 @@ TEST_F(RingStressTest, StreamArrivesExactlyOnceAndInOrder)
             got.insert(got.end(), buffer, buffer + n);
 
             // All sent and nothing arrives any more: bytes were lost.
-            if (feeder.Done() && fake::QueuedBytes() == 0 && dlg->RingEmpty())
+            if (feeder.Done() && QueuedBytes() == 0 && dlg->RingEmpty())
             {
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                if (fake::QueuedBytes() == 0 && dlg->RingEmpty())
+                if (QueuedBytes() == 0 && dlg->RingEmpty())
                     break;
             }
         }
     }
     ASSERT_EQ(total, got.size()) << "first difference at byte " << FirstDifference(stream, got);
     EXPECT_TRUE(got == stream) << "first difference at byte " << FirstDifference(stream, got);
-    EXPECT_EQ(255u, fake::LargestThreadRead()) << "no burst met a ring with less room than it";
+    EXPECT_EQ(255u, LargestThreadRead()) << "no burst met a ring with less room than it";
     EXPECT_GT(restarts, 10);
     std::printf("[          ] %zu bytes, %d reader restarts\n", got.size(), restarts);
 }
@@ -158,12 +158,12 @@ TEST_F(RingStressTest, WaitForBytesSeesEachAnswerWhole)
     for (int i = 0; i < 300; ++i)
     {
         const std::size_t length = 1 + rng() % kReplyBufferBytes;
-        const fake::Bytes answer = Numbered(length, 100 + static_cast<std::uint32_t>(i));
-        std::int64_t at = fake::NowMs();
+        const Bytes answer = Numbered(length, 100 + static_cast<std::uint32_t>(i));
+        std::int64_t at = NowMs();
         for (std::size_t pos = 0; pos < length;)
         {
             const std::size_t n = std::min<std::size_t>(length - pos, 1 + rng() % 300);
-            fake::DeliverAt(at, fake::Bytes(answer.begin() + static_cast<std::ptrdiff_t>(pos),
+            DeliverAt(at, Bytes(answer.begin() + static_cast<std::ptrdiff_t>(pos),
                                             answer.begin() + static_cast<std::ptrdiff_t>(pos + n)));
             at += rng() % 2;
             pos += n;

@@ -13,7 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace qvsim::test {
+namespace qvtest {
+using namespace qvsim;
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -246,4 +247,4 @@ TEST(Publishing, AtomicFileWrite)
 }
 
 }  // namespace
-}  // namespace qvsim::test
+}  // namespace qvtest

@@ -10,7 +10,8 @@
 #include <set>
 #include <sstream>
 
-namespace qvsim {
+namespace qvtest {
+using namespace qvsim;
 namespace {
 
 std::vector<std::string> words(const std::string& text)
@@ -274,4 +275,4 @@ TEST(Options, HelpDocumentsEveryOption)
 }
 
 }  // namespace
-}  // namespace qvsim
+}  // namespace qvtest

@@ -1,6 +1,7 @@
 #include "pc_script.hpp"
 
-namespace qvsim::test {
+namespace qvtest {
+using namespace qvsim;
 
 Bytes patternBytes(std::size_t size, std::uint32_t seed)
 {
@@ -89,4 +90,4 @@ std::vector<Exchange> fullUpdate(const Bytes& program, const Bytes& image)
     return script;
 }
 
-}  // namespace qvsim::test
+}  // namespace qvtest

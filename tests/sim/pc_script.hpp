@@ -8,30 +8,30 @@
 #include <string>
 #include <vector>
 
-namespace qvsim::test {
+namespace qvtest {
 
 struct Exchange
 {
-    Bytes send;
-    Bytes answer;              // may be empty
-    std::optional<Step> step;  // the answer's fault step, if it has one
+    qvsim::Bytes send;
+    qvsim::Bytes answer;              // may be empty
+    std::optional<qvsim::Step> step;  // the answer's fault step, if it has one
     std::uint32_t index = 0;
 };
 
 // Deterministic pseudo-random bytes.
-Bytes patternBytes(std::size_t size, std::uint32_t seed);
+qvsim::Bytes patternBytes(std::size_t size, std::uint32_t seed);
 
 // 2-byte big-endian length + body.
-Bytes makeProgram(std::size_t bodySize, std::uint32_t seed);
+qvsim::Bytes makeProgram(std::size_t bodySize, std::uint32_t seed);
 
-std::uint8_t checksumOf(const Bytes& image, std::uint32_t address, std::uint32_t size);
+std::uint8_t checksumOf(const qvsim::Bytes& image, std::uint32_t address, std::uint32_t size);
 
 // Alignment burst, confirmation and program load.
-std::vector<Exchange> preludeExchanges(const Bytes& program);
+std::vector<Exchange> preludeExchanges(const qvsim::Bytes& program);
 
-// Block transfer of `image` (kFlashSize bytes), from block `first` on.
-std::vector<Exchange> blockExchanges(const Bytes& image, std::size_t first = 0);
+// qvsim::Block transfer of `image` (qvsim::kFlashSize bytes), from block `first` on.
+std::vector<Exchange> blockExchanges(const qvsim::Bytes& image, std::size_t first = 0);
 
-std::vector<Exchange> fullUpdate(const Bytes& program, const Bytes& image);
+std::vector<Exchange> fullUpdate(const qvsim::Bytes& program, const qvsim::Bytes& image);
 
-}  // namespace qvsim::test
+}  // namespace qvtest

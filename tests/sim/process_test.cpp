@@ -9,7 +9,8 @@
 #include <filesystem>
 #include <sys/stat.h>
 
-namespace qvsim::test {
+namespace qvtest {
+using namespace qvsim;
 namespace {
 
 namespace fs = std::filesystem;
@@ -83,27 +84,6 @@ TEST(SimProcessNormal, IdentificationQueryAndWireLog)
     EXPECT_FALSE(fs::exists(fs::symlink_status(sim.link()))) << "link removed on exit";
 }
 
-TEST(SimProcessNormal, FifthCharacterOption)
-{
-    SimProcess sim(Args{"--fifth", "1"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    ASSERT_TRUE(port.send(";;;TY;"));
-    EXPECT_EQ(port.receive(6), text("TY211;"));
-}
-
-TEST(SimProcessNormal, QuestionFirstThenReply)
-{
-    SimProcess sim(Args{"--question-first"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    ASSERT_TRUE(port.send(";;;TY;"));
-    EXPECT_EQ(port.receive(2), text("?;"));
-    EXPECT_EQ(port.receive(6), text("TY210;"));
-    ASSERT_EQ(sim.stop(), 0);
-    EXPECT_EQ(sim.log().of("tx").size(), 2u);
-}
-
 TEST(SimProcessNormal, SplitReplyArrivesInTwoPieces)
 {
     SimProcess sim(Args{"--split", "2", "--split-gap", "300"});
@@ -117,27 +97,6 @@ TEST(SimProcessNormal, SplitReplyArrivesInTwoPieces)
     ASSERT_EQ(tx.size(), 2u);
     EXPECT_EQ(tx[0].bytes, "TY");
     EXPECT_EQ(tx[1].bytes, "210;");
-}
-
-TEST(SimProcessNormal, UnknownAndEmptyCommands)
-{
-    {
-        SimProcess sim(Args{});
-        ASSERT_READY(sim);
-        Port port(sim.link());
-        // The empty command gets no answer, so the only reply is the one to "XY".
-        ASSERT_TRUE(port.send(";XY;"));
-        EXPECT_EQ(port.receive(2), text("?;"));
-        ASSERT_EQ(sim.stop(), 0);
-        EXPECT_EQ(sim.log().bytes("tx"), "?;");
-    }
-    {
-        SimProcess sim(Args{"--empty-error"});
-        ASSERT_READY(sim);
-        Port port(sim.link());
-        ASSERT_TRUE(port.send(";XY;"));
-        EXPECT_EQ(port.receive(4), text("?;?;"));
-    }
 }
 
 TEST(SimProcessNormal, PortMayBeClosedAndReopened)
@@ -156,17 +115,6 @@ TEST(SimProcessNormal, PortMayBeClosedAndReopened)
     EXPECT_FALSE(sim.log().hasNote("error")) << "the master saw no hang-up between the PC's opens";
 }
 
-TEST(SimProcessNormal, S1AutoSwitchesOnTheFirstZero)
-{
-    SimProcess sim(Args{"--s1", "auto"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    ASSERT_TRUE(port.send(";;;TY;"));
-    EXPECT_EQ(port.receive(6), text("TY210;"));
-    align(port);
-    EXPECT_TRUE(sim.log().hasNote("mode writing"));
-}
-
 TEST(SimProcessWriting, LineIsRawWithoutPcSettings)
 {
     SimProcess sim(Args{"--mode", "writing"});
@@ -179,77 +127,6 @@ TEST(SimProcessWriting, LineIsRawWithoutPcSettings)
     program.insert(program.end(), body.begin(), body.end());
     const auto script = preludeExchanges(program);
     converse(port, std::vector<Exchange>(script.begin() + 2, script.end()));
-}
-
-TEST(SimProcessWriting, SilentBurstsEchoesAndCompletionTogether)
-{
-    SimProcess sim(Args{"--mode", "writing", "--silent-bursts", "2"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    ASSERT_TRUE(port.send(Bytes(10, 0x00)));
-    ASSERT_TRUE(sim.waitForNote("burst ignored (1 of 2)"));
-    ASSERT_TRUE(port.send(Bytes(4, 0x00)));
-    ASSERT_TRUE(port.send(Bytes(6, 0x00)));
-    ASSERT_TRUE(sim.waitForNote("burst ignored (2 of 2)"));
-    ASSERT_TRUE(port.send(Bytes(10, 0x00)));
-    EXPECT_EQ(port.receive(1), Bytes{0x00});
-    ASSERT_TRUE(port.send(Bytes{0x55}));
-    EXPECT_EQ(port.receive(1), Bytes{0xAA});
-    const Bytes program = makeProgram(4, 5);
-    for (std::size_t i = 0; i + 1 < program.size(); ++i)
-    {
-        ASSERT_TRUE(port.send(Bytes{program[i]}));
-        EXPECT_EQ(port.receive(1), Bytes{program[i]});
-    }
-    ASSERT_TRUE(port.send(Bytes{program.back()}));
-    EXPECT_EQ(port.receive(2), (Bytes{program.back(), 0xAA}));
-    ASSERT_EQ(sim.stop(), 0);
-
-    const auto tx = sim.log().of("tx");
-    ASSERT_FALSE(tx.empty());
-    EXPECT_EQ(tx.front().bytes, std::string(1, '\0')) << "nothing answered the ignored bursts";
-    EXPECT_EQ(tx.back().bytes, (std::string{static_cast<char>(program.back()), '\xAA'})) << "one write";
-}
-
-TEST(SimProcessWriting, EraseTimeSendsCompletionLater)
-{
-    SimProcess sim(Args{"--mode", "writing", "--erase-ms", "150"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    align(port);
-    ASSERT_TRUE(port.send(Bytes{0x00}));
-    EXPECT_EQ(port.receive(1), Bytes{0x00});
-    ASSERT_TRUE(port.send(Bytes{0x00}));
-    EXPECT_EQ(port.receive(1), Bytes{0x00});
-    EXPECT_EQ(port.receive(1), Bytes{0xAA});
-    ASSERT_EQ(sim.stop(), 0);
-
-    const auto tx = sim.log().of("tx");
-    ASSERT_GE(tx.size(), 2u);
-    const auto& echo = tx[tx.size() - 2];
-    const auto& done = tx.back();
-    EXPECT_EQ(echo.bytes, std::string(1, '\0'));
-    EXPECT_EQ(done.bytes, "\xAA");
-    EXPECT_GE(done.tUs - echo.tUs, 100000);
-}
-
-TEST(SimProcessWriting, FullUpdateProducesExactFiles)
-{
-    SimProcess sim(Args{"--mode", "writing", "--program-out", "@DIR@/program.bin", "--image-out", "@DIR@/image.bin"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    const Bytes program = makeProgram(1434, 31);
-    ASSERT_EQ(program.size(), 1436u);
-    const Bytes image = patternBytes(kFlashSize, 32);
-    converse(port, fullUpdate(program, image));
-    ASSERT_TRUE(sim.waitForNote("complete"));
-    ASSERT_EQ(sim.stop(), 0);
-    EXPECT_EQ(readBinary(sim.file("program.bin")), program);
-    EXPECT_EQ(readBinary(sim.file("image.bin")), image);
-    const auto log = sim.log();
-    EXPECT_FALSE(log.hasNote("error"));
-    EXPECT_EQ(log.bytes("rx").size(),
-              10 + 1 + program.size() + 12 * (2 + 8 + 1 + 1) + kChunkCount * (kChunkSize + 1));
 }
 
 TEST(SimProcessWriting, PartialImageAfterEachAcknowledgedBlock)
@@ -267,104 +144,6 @@ TEST(SimProcessWriting, PartialImageAfterEachAcknowledgedBlock)
     ASSERT_EQ(saved.size(), kFlashSize);
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x2000, saved.begin()));
     EXPECT_TRUE(std::all_of(saved.begin() + 0x2000, saved.end(), [](std::uint8_t b) { return b == 0xFF; }));
-}
-
-TEST(SimProcessWriting, BadChecksumIsRefused)
-{
-    SimProcess sim(Args{"--mode", "writing"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    toBlocks(port);
-    const Bytes image = patternBytes(kFlashSize, 42);
-    converse(port, blockZeroBody(image));
-    ASSERT_TRUE(port.send(Bytes{static_cast<std::uint8_t>(checksumOf(image, 0, 0x1000) ^ 0x01)}));
-    EXPECT_EQ(port.receive(1), Bytes{0x15});
-    EXPECT_TRUE(sim.waitForNote("error: block 0 checksum"));
-}
-
-TEST(SimProcessWriting, WrongHeaderSilencesTheUnit)
-{
-    SimProcess sim(Args{"--mode", "writing"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    toBlocks(port);
-    ASSERT_TRUE(port.send(Bytes{0x57, 0x00}));
-    EXPECT_EQ(port.receive(1), Bytes{0x06});
-    ASSERT_TRUE(port.send(Bytes{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x20, 0x00}));
-    ASSERT_TRUE(sim.waitForNote("unit goes silent"));
-    ASSERT_TRUE(port.send(Bytes{0x11}));
-    ASSERT_TRUE(sim.waitForLog([](const WireLogReader& log) {
-        return !log.of("rx").empty() && log.of("rx").back().bytes == "\x11";
-    }));
-    ASSERT_EQ(sim.stop(), 0);
-    const auto log = sim.log();
-    EXPECT_TRUE(log.hasNote("block 0 header: address 0x00000 size 0x02000"));
-    EXPECT_EQ(log.of("tx").back().bytes, "\x06") << "nothing after the write-command answer";
-}
-
-TEST(SimProcessWriting, DataByteWhereHandshakeIsDue)
-{
-    SimProcess sim(Args{"--mode", "writing"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    toBlocks(port);
-    const Bytes image = patternBytes(kFlashSize, 43);
-    auto script = blockZeroBody(image);
-    script.resize(4);  // up to the first chunk's 0x11
-    converse(port, script);
-    ASSERT_TRUE(port.send(Bytes{image[kChunkSize]}));
-    EXPECT_TRUE(sim.waitForNote("error: expected 0x11 after chunk 0"));
-}
-
-TEST(SimProcessFaults, SilenceStallsTheUnit)
-{
-    SimProcess sim(Args{"--fault", "silence", "--at", "ty"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    ASSERT_TRUE(port.send(";;;TY;"));
-    ASSERT_TRUE(sim.waitForNote("fault silence at ty 0"));
-    ASSERT_TRUE(port.send("XX;"));
-    ASSERT_TRUE(sim.waitForLog([](const WireLogReader& log) { return log.bytes("rx").size() == 9; }));
-    ASSERT_EQ(sim.stop(), 0);
-    EXPECT_TRUE(sim.log().of("tx").empty());
-}
-
-TEST(SimProcessFaults, WrongIdentification)
-{
-    SimProcess sim(Args{"--fault", "wrong", "--at", "ty"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    ASSERT_TRUE(port.send(";;;TY;"));
-    EXPECT_EQ(port.receive(6), text("TY211;"));
-    ASSERT_TRUE(port.send(";;;TY;"));
-    EXPECT_EQ(port.receive(6), text("TY210;"));
-}
-
-TEST(SimProcessFaults, WrongByteOnAChunk)
-{
-    SimProcess sim(
-        Args{"--mode", "writing", "--fault", "wrong", "--at", "chunk", "--index", "1", "--fault-byte", "0x7e"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    toBlocks(port);
-    const Bytes image = patternBytes(kFlashSize, 44);
-    auto script = blockZeroBody(image);
-    script[5].answer = {0x7E};
-    script.resize(7);
-    converse(port, script);
-}
-
-TEST(SimProcessFaults, ExtraAlignmentAnswerInOneWrite)
-{
-    SimProcess sim(Args{"--mode", "writing", "--fault", "extra", "--at", "sync"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    ASSERT_TRUE(port.send(Bytes(10, 0x00)));
-    EXPECT_EQ(port.receive(2), (Bytes{0x00, 0x00}));
-    ASSERT_EQ(sim.stop(), 0);
-    const auto tx = sim.log().of("tx");
-    ASSERT_EQ(tx.size(), 1u);
-    EXPECT_EQ(tx[0].bytes, std::string(2, '\0'));
 }
 
 TEST(SimProcessFaults, UnplugHangsUpAndUnpublishes)
@@ -413,22 +192,6 @@ TEST(SimProcessFaults, FloodNobodyReadsDoesNotDeadlock)
     EXPECT_LT(sent, 2000000);
     EXPECT_EQ(static_cast<long>(sim.log().bytes("tx").size()), sent);
     EXPECT_EQ(sim.stop(), 0);
-}
-
-TEST(SimProcessFaults, DelayedAnswer)
-{
-    SimProcess sim(Args{"--mode", "writing", "--fault", "delay", "--at", "confirm", "--fault-ms", "300"});
-    ASSERT_READY(sim);
-    Port port(sim.link());
-    align(port);
-    ASSERT_EQ(sim.stop(), 0);
-    const auto log = sim.log();
-    const auto rx = log.of("rx");
-    const auto tx = log.of("tx");
-    ASSERT_FALSE(rx.empty());
-    ASSERT_EQ(tx.size(), 2u);
-    EXPECT_EQ(rx.back().bytes, "\x55");
-    EXPECT_GE(tx.back().tUs - rx.back().tUs, 300000 - 1000);
 }
 
 TEST(SimProcessPacing, HighBaudIsRoughlyHonoured)
@@ -551,4 +314,4 @@ TEST(SimProcessCommandLine, RefusesToReplaceAFile)
 }
 
 }  // namespace
-}  // namespace qvsim::test
+}  // namespace qvtest

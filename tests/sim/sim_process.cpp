@@ -12,7 +12,8 @@
 
 extern char** environ;
 
-namespace qvsim::test {
+namespace qvtest {
+using namespace qvsim;
 
 namespace {
 
@@ -364,4 +365,4 @@ bool Port::waitHangup(milliseconds limit)
     return false;
 }
 
-}  // namespace qvsim::test
+}  // namespace qvtest

@@ -12,7 +12,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace qvsim::test {
+namespace qvtest {
 
 using std::chrono::milliseconds;
 
@@ -44,10 +44,10 @@ public:
     const std::string& dir() const { return dir_.path(); }
     pid_t pid() const { return pid_; }
 
-    WireLogReader log() const;
+    qvsim::WireLogReader log() const;
     // Waits until some note contains `fragment`.
     bool waitForNote(const std::string& fragment, milliseconds limit = milliseconds(5000)) const;
-    bool waitForLog(const std::function<bool(const WireLogReader&)>& done,
+    bool waitForLog(const std::function<bool(const qvsim::WireLogReader&)>& done,
                     milliseconds limit = milliseconds(5000)) const;
 
     // Creates the stop file and waits for the exit; returns the exit status (-1 on failure).
@@ -81,12 +81,12 @@ public:
     int fd() const { return fd_; }
     void close();
 
-    bool send(const Bytes& bytes);
-    bool send(const std::string& text) { return send(Bytes(text.begin(), text.end())); }
+    bool send(const qvsim::Bytes& bytes);
+    bool send(const std::string& text) { return send(qvsim::Bytes(text.begin(), text.end())); }
     // Up to `count` bytes, or fewer when the time is up.
-    Bytes receive(std::size_t count, milliseconds limit = milliseconds(5000));
+    qvsim::Bytes receive(std::size_t count, milliseconds limit = milliseconds(5000));
     // Whatever the first read after data arrives returns.
-    Bytes receiveSome(std::size_t maximum, milliseconds limit = milliseconds(5000));
+    qvsim::Bytes receiveSome(std::size_t maximum, milliseconds limit = milliseconds(5000));
     // True once the far end has hung up (as after a pulled cable).
     bool waitHangup(milliseconds limit);
 
@@ -94,6 +94,6 @@ private:
     int fd_ = -1;
 };
 
-Bytes text(const std::string& s);
+qvsim::Bytes text(const std::string& s);
 
-}  // namespace qvsim::test
+}  // namespace qvtest

@@ -11,7 +11,7 @@
 
 #include <cstdlib>
 
-namespace qvsim::test {
+namespace qvtest {
 
 class TempDir
 {
@@ -53,4 +53,4 @@ inline std::string readText(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-}  // namespace qvsim::test
+}  // namespace qvtest

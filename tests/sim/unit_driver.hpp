@@ -7,54 +7,54 @@
 #include <string>
 #include <vector>
 
-namespace qvsim::test {
+namespace qvtest {
 
-constexpr Nanos ms(Nanos value)
+constexpr qvsim::Nanos ms(qvsim::Nanos value)
 {
-    return value * kNanosPerMs;
+    return value * qvsim::kNanosPerMs;
 }
 
-inline Bytes bytesOf(const std::string& text)
+inline qvsim::Bytes bytesOf(const std::string& text)
 {
-    return Bytes(text.begin(), text.end());
+    return qvsim::Bytes(text.begin(), text.end());
 }
 
 struct Write
 {
-    Nanos at;
-    Bytes bytes;
+    qvsim::Nanos at;
+    qvsim::Bytes bytes;
 };
 
 class UnitDriver
 {
 public:
-    explicit UnitDriver(const Config& config = Config{}) : unit(config) {}
+    explicit UnitDriver(const qvsim::Config& config = qvsim::Config{}) : unit(config) {}
 
     // Receives `bytes` as one read at `at` and runs the unit up to `at`.
-    void feed(const Bytes& bytes, Nanos at)
+    void feed(const qvsim::Bytes& bytes, qvsim::Nanos at)
     {
         unit.receive(bytes, at);
         runUntil(at);
     }
-    void feed(const std::string& text, Nanos at) { feed(bytesOf(text), at); }
+    void feed(const std::string& text, qvsim::Nanos at) { feed(bytesOf(text), at); }
 
-    void runUntil(Nanos now)
+    void runUntil(qvsim::Nanos now)
     {
-        for (Output& output : unit.advance(now))
+        for (qvsim::Output& output : unit.advance(now))
         {
             outputs.push_back(std::move(output));
         }
     }
 
     // Everything still scheduled.
-    void drain() { runUntil(kNever - 1); }
+    void drain() { runUntil(qvsim::kNever - 1); }
 
     std::vector<Write> writes() const
     {
         std::vector<Write> result;
-        for (const Output& output : outputs)
+        for (const qvsim::Output& output : outputs)
         {
-            if (output.kind == Output::Kind::Write)
+            if (output.kind == qvsim::Output::Kind::Write)
             {
                 result.push_back({output.time, output.bytes});
             }
@@ -62,9 +62,9 @@ public:
         return result;
     }
 
-    Bytes sent() const
+    qvsim::Bytes sent() const
     {
-        Bytes all;
+        qvsim::Bytes all;
         for (const Write& write : writes())
         {
             all.insert(all.end(), write.bytes.begin(), write.bytes.end());
@@ -75,9 +75,9 @@ public:
     std::vector<std::string> notes() const
     {
         std::vector<std::string> result;
-        for (const Output& output : outputs)
+        for (const qvsim::Output& output : outputs)
         {
-            if (output.kind == Output::Kind::Note)
+            if (output.kind == qvsim::Output::Kind::Note)
             {
                 result.push_back(output.text);
             }
@@ -97,10 +97,10 @@ public:
         return false;
     }
 
-    std::size_t count(Output::Kind kind) const
+    std::size_t count(qvsim::Output::Kind kind) const
     {
         std::size_t n = 0;
-        for (const Output& output : outputs)
+        for (const qvsim::Output& output : outputs)
         {
             n += output.kind == kind ? 1 : 0;
         }
@@ -109,8 +109,8 @@ public:
 
     void clear() { outputs.clear(); }
 
-    Unit unit;
-    std::vector<Output> outputs;
+    qvsim::Unit unit;
+    std::vector<qvsim::Output> outputs;
 };
 
-}  // namespace qvsim::test
+}  // namespace qvtest

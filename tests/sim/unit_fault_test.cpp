@@ -8,7 +8,8 @@
 #include <array>
 #include <tuple>
 
-namespace qvsim::test {
+namespace qvtest {
+using namespace qvsim;
 namespace {
 
 constexpr Nanos kT0 = ms(1000);
@@ -481,4 +482,4 @@ TEST(FaultBlocks, WrongAnswerToABadChecksum)
 }
 
 }  // namespace
-}  // namespace qvsim::test
+}  // namespace qvtest

@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-namespace qvsim::test {
+namespace qvtest {
+using namespace qvsim;
 namespace {
 
 constexpr Nanos kT0 = ms(1000);
@@ -233,4 +234,4 @@ TEST(S1Switch, SilentNormalModeStillSwitches)
 }
 
 }  // namespace
-}  // namespace qvsim::test
+}  // namespace qvtest

@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-namespace qvsim::test {
+namespace qvtest {
+using namespace qvsim;
 namespace {
 
 constexpr Nanos kT0 = ms(1000);
@@ -184,4 +185,4 @@ TEST(Pacing, UnpacedWritesKeepTheirGrouping)
 }
 
 }  // namespace
-}  // namespace qvsim::test
+}  // namespace qvtest

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 using namespace qvtest;
-using namespace qvwine;
 
 namespace
 {
@@ -64,7 +63,7 @@ TEST(Dialog, SystemMenuHoldsRestoreMoveMinimizeAndAbout)
     const std::vector<std::string> expected = {
         std::to_string(SC_RESTORE) + " &Restore", std::to_string(SC_MOVE) + " &Move",
         std::to_string(SC_MINIMIZE) + " Mi&nimize", "-",
-        std::to_string(IDM_ABOUTBOX) + " " + texts::kAboutMenuText};
+        std::to_string(IDM_ABOUTBOX) + " " + kAboutMenuText};
     EXPECT_EQ(expected, items);
 }
 
@@ -126,11 +125,11 @@ TEST(Dialog, UnchangedStatusIsNotRewritten)
     g_labelProc = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrA(label, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountingLabelProc)));
     g_setTexts = 0;
-    t.dlg.m_strStatus = texts::kTransferringText;
+    t.dlg.m_strStatus = kTransferringText;
     t.dlg.PushLabels();
     t.dlg.PushLabels();
     EXPECT_EQ(1, g_setTexts);
-    EXPECT_EQ(texts::kTransferringText, t.LabelText(IDC_STATUS));
+    EXPECT_EQ(kTransferringText, t.LabelText(IDC_STATUS));
     ::SetWindowLongPtrA(label, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_labelProc));
 }
 

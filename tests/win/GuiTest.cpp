@@ -1,8 +1,7 @@
 // End to end: the real QV6100_UPDATE.exe under Wine, driven from outside as a
 // user would, against the simulated unit.
-#include "support/FaultMatrix.h"
 #include "support/Harness.h"
-#include "tests/UserTexts.h"
+#include "tests/Outcomes.h"
 #include "ui/resource.h"
 #include "wine/Driver.h"
 
@@ -11,8 +10,6 @@
 #include <algorithm>
 
 using namespace qvtest;
-using namespace qvwine;
-using namespace texts;
 
 namespace
 {
@@ -47,6 +44,21 @@ void ExpectDialogsFont(HWND dialog, const DialogFont& font, const std::string& n
     EXPECT_EQ(std::make_pair(font.ClientSize().cx, font.ClientSize().cy), std::make_pair(r.right, r.bottom)) << name;
 }
 
+// A box's buttons and text, as one line. (Its icon cannot be told from
+// another process: each process has icon handles of its own.)
+std::string Describe(bool hasCancel, const std::string& text)
+{
+    return (hasCancel ? "OK and Cancel: " : "OK: ") + text;
+}
+
+std::vector<std::string> Describe(const std::vector<EndBox>& boxes)
+{
+    std::vector<std::string> out;
+    for (const EndBox& box : boxes)
+        out.push_back(Describe((box.type & MB_TYPEMASK) == MB_OKCANCEL, box.text));
+    return out;
+}
+
 class Gui : public ::testing::Test
 {
 protected:
@@ -62,22 +74,14 @@ protected:
         DeleteMarkerKey();
     }
 
-    // One press of Start through the window; with `cancelOnNote`, Cancel once
-    // the unit logs that note.
-    std::vector<std::string> RunThroughWindow(const Sim& sim, const std::string& cancelOnNote)
+    // One press of Start through the window: every box it shows, answered OK.
+    std::vector<std::string> RunThroughWindow()
     {
-        LogTail log(sim.LogPath());
-        bool cancelled = cancelOnNote.empty();
+        std::vector<std::string> seen;
         app.Click(IDC_START);
-        const auto texts = app.FollowRun(2, nullptr, [&] {
-            if (!cancelled && log.Seen(cancelOnNote))
-            {
-                app.Click(IDC_CANCEL_RUN);
-                cancelled = true;
-            }
-        });
-        EXPECT_TRUE(cancelled) << "the unit never reached " << cancelOnNote;
-        return texts;
+        app.FollowRun(2, [&seen](const Box& box) { seen.push_back(Describe(box.hasCancel, box.text)); },
+                      nullptr);
+        return seen;
     }
 
     App app;
@@ -281,33 +285,65 @@ TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
     EXPECT_EQ(0, app.WaitExit(10000));
 }
 
-// A cross-section of the fault matrix, through the real window: what the user
-// sees, the window back at rest, and the next Start updating the unit.
-TEST_F(Gui, FaultMatrixCellsThroughTheWindow)
+// Each message an update can end with, once through the real window: the
+// unit's faults with the outcome the sweep's table gives them, a port that
+// cannot be opened, a record that cannot be stored. After each, the window is
+// back at rest and a clean run writes every byte.
+TEST_F(Gui, EachWayAnUpdateEnds)
 {
-    const std::pair<const char*, const char*> picks[] = {
-        {"identification", "silence"}, {"alignment", "unplugged"},      {"load middle", "cancel"},
-        {"middle chunk", "burst"},     {"checksum", "refused checksum"}, {"between blocks", "cancel"},
+    enum Setup
+    {
+        UnitFault,
+        PortUnopenable,
+        KeyReadOnly,
+    };
+    const struct
+    {
+        Setup setup;
+        Phase phase;
+        Fault fault;
+        unsigned index;
+    } cells[] = {
+        {UnitFault, Phase::Identify, Fault::Silence, 0},  // not detected
+        {UnitFault, Phase::Align, Fault::CableCut, 0},    // the system's text, then not detected
+        {UnitFault, Phase::Checksum, Fault::WrongByte, 5},
+        {UnitFault, Phase::Chunk, Fault::Flood, 1280},
+        {UnitFault, Phase::Echo, Fault::WrongByte, 700},  // completed all the same
+        {PortUnopenable, Phase::Align, Fault::Count, 0},
+        {KeyReadOnly, Phase::Identify, Fault::Count, 0},
     };
     const std::string image = BuiltInImage();
     Sim sim(3);
-    ASSERT_TRUE(sim.Start("--mode writing"));
+    ASSERT_TRUE(sim.Start());
     ASSERT_TRUE(app.Launch(Exe()));
     ASSERT_NE(nullptr, app.WaitIdleDialog(20000));
     sim.Stop();
 
-    for (const auto& [phase, fault] : picks)
+    for (const auto& cell : cells)
     {
-        const MatrixCell* cell = FindCell(phase, fault);
-        ASSERT_NE(nullptr, cell) << phase << " / " << fault;
-        SCOPED_TRACE(cell->Name());
-        SetMarkerValue(cell->identification ? 0 : 3120);
+        const bool marked = cell.phase != Phase::Identify;
+        std::vector<EndBox> expected = {{kOpenFailedText, MB_ICONEXCLAMATION}};
+        std::string options;
+        if (cell.setup == UnitFault)
+        {
+            const Seen seen = kExpected[static_cast<int>(cell.phase)][static_cast<int>(cell.fault)];
+            expected = RunBoxes(marked, marked || seen == Done, seen);
+            options = FaultOptions(cell.phase, cell.fault, cell.index);
+        }
+        else if (cell.setup == PortUnopenable)
+            expected.insert(expected.begin(), {kWritingModeText, MB_OKCANCEL | MB_ICONINFORMATION});
+        else
+            expected = {{kConnectText, MB_OKCANCEL | MB_ICONINFORMATION}, {kAdminText, MB_ICONHAND}};
+        SCOPED_TRACE(options.empty() ? expected.back().text : options);
 
-        ASSERT_TRUE(sim.Start(cell->simOptions));
-        const std::vector<std::string> texts = RunThroughWindow(sim, cell->cancelOnNote);
+        SetMarkerValue(marked ? 3120 : 0);
+        if (cell.setup == KeyReadOnly)
+            MakeMarkerKeyReadOnly();
+        ASSERT_TRUE(sim.Start("--s1 auto " + options));
+        if (cell.setup == PortUnopenable)
+            MakePortUnopenable(3);
+        EXPECT_EQ(Describe(expected), RunThroughWindow());
         sim.Stop();
-        const bool systemText = cell->systemText == SystemTextShown::Always;
-        EXPECT_EQ(ExpectedTexts(*cell, systemText ? SystemMessage(kErrorNotReady) : std::string()), texts);
         EXPECT_EQ(kIdleStatusText, app.Text(IDC_STATUS));
         EXPECT_EQ("", app.Text(IDC_PERCENT));
         EXPECT_EQ(0, app.ProgressPos());
@@ -315,12 +351,14 @@ TEST_F(Gui, FaultMatrixCellsThroughTheWindow)
         EXPECT_TRUE(app.Enabled(IDC_START) && app.Enabled(IDC_EXIT) && app.Enabled(IDC_PORT));
         EXPECT_FALSE(app.Enabled(IDC_CANCEL_RUN));
 
-        // The next Start, with a sound unit in writing mode, updates it.
+        // The next Start, with a sound unit, updates it.
+        DeleteMarkerKey();
         SetMarkerValue(3120);
-        ASSERT_TRUE(sim.Start("--mode writing"));
-        EXPECT_EQ(SuccessTexts(true), RunThroughWindow(sim, ""));
+        ASSERT_TRUE(sim.Start("--s1 auto"));
+        EXPECT_EQ(Describe(RunBoxes(true, true, Done)), RunThroughWindow());
         sim.Stop();
         EXPECT_TRUE(ReadFileBytes(sim.ImagePath()) == image) << "the image byte for byte";
+        EXPECT_TRUE(ReadFileBytes(sim.ProgramPath()) == BuiltInProgram()) << "the program byte for byte";
     }
     app.Click(IDC_EXIT);
     EXPECT_EQ(0, app.WaitExit(10000));

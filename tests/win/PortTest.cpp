@@ -1,84 +1,65 @@
-// The COM ports of the prefix reach the simulated unit.
+// The prefix's real COM ports: the link opens and configures one and carries
+// every byte value both ways; absent and unopenable ports fail to open.
+#include "serial/SerialLink.h"
 #include "support/Harness.h"
+#include "tests/UserTexts.h"
 
 #include <gtest/gtest.h>
 
 using namespace qvtest;
-using namespace qvwine;
 
-namespace
-{
-HANDLE OpenCom(int com)
-{
-    const std::string path = "\\\\.\\COM" + std::to_string(com);
-    return ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-}  // namespace
-
-TEST(Port, IdentificationRoundTripOverRawWin32)
+TEST(Port, OpenedByTheLinkCarriesEveryByteBothWays)
 {
     Sim sim;
     ASSERT_TRUE(sim.Start());
+    TestDialog t;
+    t.SelectPort(sim.PortName());
+    ASSERT_EQ(1, t.dlg.OpenPort());
+    t.dlg.StartReader();
 
-    HANDLE h = OpenCom(sim.Com());
-    ASSERT_NE(INVALID_HANDLE_VALUE, h) << "error " << ::GetLastError();
-    DCB dcb = {};
-    dcb.DCBlength = sizeof dcb;
-    ASSERT_TRUE(::GetCommState(h, &dcb));
-    dcb.BaudRate = 9600;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fOutX = dcb.fInX = 0;
-    ASSERT_TRUE(::SetCommState(h, &dcb));
-
-    DWORD written = 0;
-    ASSERT_TRUE(::WriteFile(h, ";;;TY;", 6, &written, nullptr));
-    ASSERT_EQ(6u, written);
-
-    std::string reply;
-    const int64_t deadline = NowUs() + 2000000;
-    while (reply.size() < 6 && NowUs() < deadline)
+    // Flow-control characters, line ends, 0x00 and 0xFF in an unknown
+    // command (the unit answers "?;"), then the identification query.
+    const std::string sent = std::string("\x00\x11\x13\x0d\x0a\xff;", 7) + ";;;TY;";
+    ASSERT_EQ(1, t.dlg.WritePort(reinterpret_cast<const BYTE*>(sent.data()), static_cast<DWORD>(sent.size())));
+    std::string received;
+    for (const int64_t end = NowMs() + 3000; NowMs() < end && received.size() < 8;)
     {
-        COMSTAT stat = {};
-        DWORD errors = 0;
-        ASSERT_TRUE(::ClearCommError(h, &errors, &stat));
-        if (stat.cbInQue == 0)
-        {
-            ::Sleep(1);
-            continue;
-        }
-        char buf[64];
-        DWORD got = 0;
-        ASSERT_TRUE(::ReadFile(h, buf, stat.cbInQue < sizeof buf ? stat.cbInQue : sizeof buf, &got, nullptr));
-        reply.append(buf, got);
+        BYTE buffer[kReplyBufferBytes];
+        const int n = t.dlg.DrainRing(buffer, kReplyBufferBytes);
+        received.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
+        t.Pump(1);
     }
-    ::CloseHandle(h);
+    t.dlg.StopReader();
+    t.dlg.ClosePort();
     sim.Stop();
-
-    EXPECT_EQ("TY210;", reply);
-    const qvsim::WireLogReader log = sim.Log();
-    EXPECT_EQ(";;;TY;", log.fromPc());
-    EXPECT_EQ("TY210;", log.toPc());
+    EXPECT_EQ("?;TY210;", received);
+    EXPECT_EQ(sent, sim.Log().fromPc());
+    EXPECT_TRUE(t.boxes.Boxes().empty());
 }
 
 TEST(Port, AbsentAndUnopenablePortsFailToOpen)
 {
     const int com = TestComNumber();
+    const std::string name = "COM" + std::to_string(com);
     MakePortAbsent(com);
-    HANDLE h = OpenCom(com);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, h);
-    if (h != INVALID_HANDLE_VALUE)
-        ::CloseHandle(h);
-    EXPECT_EQ(0, CUpdateDlg::ProbePort(("COM" + std::to_string(com)).c_str()));
+    EXPECT_EQ(0, CUpdateDlg::ProbePort(name.c_str()));
 
     MakePortUnopenable(com);
-    h = OpenCom(com);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, h);
-    if (h != INVALID_HANDLE_VALUE)
-        ::CloseHandle(h);
+    EXPECT_EQ(0, CUpdateDlg::ProbePort(name.c_str()));
+    std::vector<Box> seen;
+    {
+        TestDialog t;
+        t.SelectPort(name);
+        EXPECT_EQ(0, t.dlg.OpenPort());
+        EXPECT_EQ(INVALID_HANDLE_VALUE, g_hPort);
+        seen = t.boxes.Boxes();
+    }
     MakePortAbsent(com);
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(kOpenFailedText, seen[0].text);
+    EXPECT_EQ(kCaption, seen[0].caption);
+    EXPECT_EQ(BoxIcon::Exclamation, seen[0].icon);
+    EXPECT_FALSE(seen[0].hasCancel);
 }
 
 TEST(Port, ProbeFindsThePublishedPort)

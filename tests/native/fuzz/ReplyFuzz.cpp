@@ -7,8 +7,8 @@
 #include "payload/Payload.h"
 #include "serial/SerialLink.h"
 #include "support/Fake.h"
+#include "support/Fixture.h"
 #include "ui/UpdateDlg.h"
-#include "update/BlockTable.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -48,7 +48,7 @@ int g_lastResult = 0;
 
 [[noreturn]] void Broken(const char* what)
 {
-    std::fprintf(stderr, "broken rule: %s (virtual time %lld ms)\n", what, static_cast<long long>(fake::NowMs()));
+    std::fprintf(stderr, "broken rule: %s (virtual time %lld ms)\n", what, static_cast<long long>(qvtest::NowMs()));
     std::fflush(stderr);
     std::abort();
 }
@@ -70,10 +70,10 @@ public:
         const unsigned lo = U8();
         return lo | static_cast<unsigned>(U8()) << 8;
     }
-    fake::Bytes Take(std::size_t n)
+    qvtest::Bytes Take(std::size_t n)
     {
         n = std::min<std::size_t>(n, static_cast<std::size_t>(m_end - m_p));
-        fake::Bytes out(m_p, m_p + n);
+        qvtest::Bytes out(m_p, m_p + n);
         m_p += n;
         return out;
     }
@@ -85,8 +85,8 @@ private:
 
 struct Script
 {
-    std::vector<fake::Reply> atStart;
-    std::map<std::size_t, std::vector<fake::Reply>> afterWrite;  // by write index
+    std::vector<qvtest::Reply> atStart;
+    std::map<std::size_t, std::vector<qvtest::Reply>> afterWrite;  // by write index
     std::size_t bytes = 0;
     std::int64_t lastStartMs = 0;
 };
@@ -100,61 +100,27 @@ void ReadEvents(Reader& in, Script& script)
         const std::size_t stride = in.U8();
         const std::int64_t delay = in.U16() % (kMostDelayMs + 1);
         const unsigned repeats = in.U8();
-        const fake::Bytes bytes = in.Take(in.U8());
+        const qvtest::Bytes bytes = in.Take(in.U8());
         for (unsigned k = 0; k <= repeats && script.bytes < kMostScriptBytes; ++k)
         {
             const std::size_t at = trigger + k * stride;
             if (at == 0)
             {
-                script.atStart.push_back(fake::Reply{delay, bytes});
+                script.atStart.push_back(qvtest::Reply{delay, bytes});
                 script.lastStartMs = std::max(script.lastStartMs, delay);
             }
             else
             {
-                script.afterWrite[at - 1].push_back(fake::Reply{delay, bytes});
+                script.afterWrite[at - 1].push_back(qvtest::Reply{delay, bytes});
             }
             script.bytes += bytes.size();
         }
     }
 }
 
-// What a successful transfer of FirmwareImage writes, in order.
-const fake::Bytes& TransferStream()
-{
-    static const fake::Bytes stream = [] {
-        fake::Bytes out;
-        auto put32 = [&out](DWORD v) {
-            for (int shift = 24; shift >= 0; shift -= 8)
-                out.push_back(static_cast<std::uint8_t>(v >> shift));
-        };
-        std::size_t offset = 0;
-        for (int b = 0; b < kBlockCount; ++b)
-        {
-            out.push_back(0x57);
-            out.push_back(0x00);
-            put32(BlockTable[b].address);
-            put32(BlockTable[b].size);
-            out.push_back(0x11);
-            std::uint8_t sum = 0;
-            for (DWORD done = 0; done < BlockTable[b].size; done += 128)
-            {
-                for (int i = 0; i < 128; ++i, ++offset)
-                {
-                    out.push_back(FirmwareImage[offset]);
-                    sum = static_cast<std::uint8_t>(sum + FirmwareImage[offset]);
-                }
-                out.push_back(0x11);
-            }
-            out.push_back(static_cast<std::uint8_t>(~sum));
-        }
-        return out;
-    }();
-    return stream;
-}
-
 void CheckProgress()
 {
-    for (int pos : fake::TheScreen().positions)
+    for (int pos : qvtest::TheScreen().positions)
         Check(pos >= 0 && pos <= 100, "the progress bar leaves 0..100");
 }
 
@@ -207,22 +173,22 @@ void RingLoop(CUpdateDlg& dlg, const Script& script, int capacity, std::uint32_t
             Check(dlg.RingEmpty() == (Unread() == 0 ? 1 : 0), "RingEmpty");
             break;
         }
-        Check(seen.size() + Unread() == fake::HandedOutCount(), "a byte is lost or taken twice in the ring");
-        if (fake::NowMs() > quietFrom && fake::QueuedBytes() == 0 && Unread() == 0)
+        Check(seen.size() + Unread() == qvtest::HandedOutCount(), "a byte is lost or taken twice in the ring");
+        if (qvtest::NowMs() > quietFrom && qvtest::QueuedBytes() == 0 && Unread() == 0)
             break;
         ::Sleep(1);
     }
 
-    const fake::Bytes handed = fake::HandedOut();
+    const qvtest::Bytes handed = qvtest::HandedOut();
     Check(handed.size() == seen.size(), "bytes taken");
     for (std::size_t i = 0; i < seen.size(); ++i)
         Check(seen[i] < 0 || seen[i] == handed[i], "a byte changed in the ring");
     // The device's batches in the order of their times (ties in script order).
-    std::vector<fake::Reply> order = script.atStart;
+    std::vector<qvtest::Reply> order = script.atStart;
     std::stable_sort(order.begin(), order.end(),
-                     [](const fake::Reply& a, const fake::Reply& b) { return a.delayMs < b.delayMs; });
-    fake::Bytes sent;
-    for (const fake::Reply& r : order)
+                     [](const qvtest::Reply& a, const qvtest::Reply& b) { return a.delayMs < b.delayMs; });
+    qvtest::Bytes sent;
+    for (const qvtest::Reply& r : order)
         sent.insert(sent.end(), r.bytes.begin(), r.bytes.end());
     Check(sent == handed, "the PC did not read what the device sent");
 }
@@ -244,24 +210,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int op = in.U8() % kOpCount;
     const std::uint8_t flags = in.U8();
 
-    fake::Reset(fake::ClockMode::Virtual);
-    fake::AddPort("COM1");
-    fake::SelectPort("COM1");
+    qvtest::ResetWorld(qvtest::ClockMode::Virtual);
+    qvtest::AddPort("COM1");
+    qvtest::SelectPort("COM1");
     bool cancel = false;
     std::int64_t cancelAt = 0;
     if (flags & 1)
-        fake::UnplugAtWrite(in.U16());
+        qvtest::UnplugAtWrite(in.U16());
     if (flags & 2)
-        fake::LimitReads(1 + in.U8() % 64);
+        qvtest::LimitReads(1 + in.U8() % 64);
     if (flags & 4)
     {
         cancelAt = in.U16();
-        fake::ClickAt(cancelAt, IDC_CANCEL_RUN);
+        qvtest::ClickAt(cancelAt, IDC_CANCEL_RUN);
         cancel = true;
     }
 
     UINT waitTimeout = 0;
-    fake::Bytes expected;
+    qvtest::Bytes expected;
     int capacity = 0;
     std::uint32_t seed = 0;
     if (op == kWaitFor)
@@ -281,11 +247,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadEvents(in, *script);
     if (op == kRingLoop)
         script->afterWrite.clear();  // the loop writes nothing
-    for (const fake::Reply& r : script->atStart)
-        fake::DeliverAt(r.delayMs, r.bytes);
-    fake::SetResponder([script](const fake::Bytes&, std::size_t index) {
+    for (const qvtest::Reply& r : script->atStart)
+        qvtest::DeliverAt(r.delayMs, r.bytes);
+    qvtest::SetResponder([script](const qvtest::Bytes&, std::size_t index) {
         auto it = script->afterWrite.find(index);
-        return it == script->afterWrite.end() ? std::vector<fake::Reply>() : it->second;
+        return it == script->afterWrite.end() ? std::vector<qvtest::Reply>() : it->second;
     });
 
     CUpdateDlg dlg;
@@ -294,15 +260,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (op != kRingLoop)
     {
-        fake::SetSleepHook([] {
-            const fake::TimerState t = fake::Timer(TIMEOUT_TIMER_ID);
+        qvtest::SetSleepHook([] {
+            const qvtest::TimerState t = qvtest::Timer(TIMEOUT_TIMER_ID);
             Check(t.sets > 0, "a wait sleeps with no time-out armed");
-            Check(fake::NowMs() - t.lastSetMs <= static_cast<std::int64_t>(t.periodMs) + kMarginMs,
+            Check(qvtest::NowMs() - t.lastSetMs <= static_cast<std::int64_t>(t.periodMs) + kMarginMs,
                   "a wait runs past its time-out");
         });
     }
 
-    const fake::Screen& screen = fake::TheScreen();
+    const qvtest::Screen& screen = qvtest::TheScreen();
     int result = 0;
     switch (op)
     {
@@ -310,13 +276,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         result = dlg.DetectDevice();
         Check(screen.messages.size() == (result ? 0u : 1u), "identification shows one message on failure, none else");
         if (result)
-            Check(fake::Written() == fake::Bytes{';', ';', ';', 'T', 'Y', ';'}, "identification writes its query only");
+            Check(qvtest::Written() == qvtest::Bytes{';', ';', ';', 'T', 'Y', ';'}, "identification writes its query only");
         break;
     case kSync:
         result = dlg.SyncBitRate();
         if (result)
         {
-            const fake::Bytes w = fake::Written();
+            const qvtest::Bytes w = qvtest::Written();
             Check(screen.messages.empty() && !w.empty() && w.back() == 0x55 && w.size() % 10 == 1 && w.size() <= 51,
                   "a handshake that succeeds wrote bursts and the confirmation");
         }
@@ -325,9 +291,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         result = dlg.LoadWriteControlProgram();
         if (result)
         {
-            Check(fake::Written() == fake::Bytes(WriteControlProgram, WriteControlProgram + kWriteControlProgramBytes),
+            Check(qvtest::Written() == qvtest::Bytes(WriteControlProgram, WriteControlProgram + kWriteControlProgramBytes),
                   "a load that succeeds wrote the program once");
-            const fake::Bytes handed = fake::HandedOut();
+            const qvtest::Bytes handed = qvtest::HandedOut();
             Check(!handed.empty() && handed.back() == 0xAA, "a load succeeds on 0xAA only");
         }
         CheckProgress();
@@ -336,7 +302,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         result = dlg.TransferFirmware(FirmwareImage);
         if (result)
         {
-            Check(fake::Written() == TransferStream(), "a transfer that succeeds wrote the image once, framed");
+            Check(qvtest::Written() == qvtest::TransferStream(), "a transfer that succeeds wrote the image once, framed");
             Check(screen.labels.back().second == "100%", "a finished transfer shows 100%");
         }
         CheckProgress();
@@ -346,7 +312,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         result = dlg.WaitForBytes(waitTimeout, expected.data(), static_cast<int>(expected.size()));
         if (result)
         {
-            const fake::Bytes handed = fake::HandedOut();
+            const qvtest::Bytes handed = qvtest::HandedOut();
             Check(handed.size() >= expected.size() && std::equal(expected.begin(), expected.end(), handed.begin()),
                   "WaitForBytes accepted other bytes");
             Check(Unread() == 0, "WaitForBytes accepted with bytes left over");
@@ -357,21 +323,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         result = 1;
         break;
     }
-    fake::SetSleepHook(nullptr);
+    qvtest::SetSleepHook(nullptr);
     g_lastOp = op;
     g_lastResult = result;
 
-    const fake::TimerState timer = fake::Timer(TIMEOUT_TIMER_ID);
+    const qvtest::TimerState timer = qvtest::Timer(TIMEOUT_TIMER_ID);
     if (op != kRingLoop)
     {
         Check(timer.sets <= kMostWaits + script->bytes, "too many waits for what the device sent");
         Check(op != kDetect || timer.sets <= kMostIdentifyWaits, "the identification waits without bound");
-        Check(fake::NowMs() <= static_cast<std::int64_t>(timer.sets) * (kLongestTimeoutMs + kMarginMs),
+        Check(qvtest::NowMs() <= static_cast<std::int64_t>(timer.sets) * (kLongestTimeoutMs + kMarginMs),
               "the operation outlived its waits");
     }
     // Every wait of these pumps messages and looks at Cancel.
     if (cancel && (op == kLoad || op == kTransfer || op == kWaitFor))
-        Check(fake::NowMs() <= cancelAt + kMarginMs, "Cancel does not end the operation");
+        Check(qvtest::NowMs() <= cancelAt + kMarginMs, "Cancel does not end the operation");
 
     dlg.StopReader();
     dlg.ClosePort();

@@ -29,13 +29,13 @@ END_MESSAGE_MAP()
 
 void ReadMarker(DWORD& marker)
 {
-    if (fake::TheRegistry().hasValue)
-        marker = fake::TheRegistry().value;
+    if (qvtest::TheRegistry().hasValue)
+        marker = qvtest::TheRegistry().value;
 }
 
 void WriteMarker()
 {
-    fake::Registry& registry = fake::TheRegistry();
+    qvtest::Registry& registry = qvtest::TheRegistry();
     if (registry.writable)
-        registry = fake::Registry{true, DETECTED_MARKER, true};
+        registry = qvtest::Registry{true, DETECTED_MARKER, true};
 }

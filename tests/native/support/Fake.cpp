@@ -2,6 +2,7 @@
 #include "support/Fake.h"
 
 #include "framework/Framework.h"
+#include "unit.hpp"
 #include "ui/resource.h"
 
 #include <commctrl.h>
@@ -17,6 +18,7 @@
 #include <deque>
 #include <limits>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -33,8 +35,9 @@ struct Batch
 {
     std::int64_t at;
     std::uint64_t seq;
-    fake::Bytes bytes;
+    qvtest::Bytes bytes;
     bool cut;
+    bool cutOnceRead;  // the cut waits until the PC has read what came before it
 };
 
 struct TimerEntry
@@ -60,7 +63,7 @@ char g_portTag;  // the open port's handle points here
 // What Reset starts afresh.
 struct Scene
 {
-    fake::ClockMode mode = fake::ClockMode::Virtual;
+    qvtest::ClockMode mode = qvtest::ClockMode::Virtual;
     std::int64_t virtualNow = 0;
     std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
 
@@ -73,27 +76,30 @@ struct Scene
     std::deque<std::uint8_t> queue;
     std::vector<Batch> pending;  // sorted by (at, seq)
     std::uint64_t nextSeq = 0;
-    fake::Responder responder;
+    qvtest::Responder responder;
+    std::unique_ptr<qvsim::Unit> unit;
+    std::uint32_t floodSeed = 0;
+    std::vector<std::string> unitNotes;
     std::size_t unplugAt = std::numeric_limits<std::size_t>::max();
     DWORD readLimit = 0;
-    std::map<std::size_t, fake::Bytes> afterCount;  // by write index
-    fake::Bytes written;
+    std::map<std::size_t, qvtest::Bytes> afterCount;  // by write index
+    qvtest::Bytes written;
     std::size_t writeCalls = 0;
-    fake::Bytes handedOut;
+    qvtest::Bytes handedOut;
     DWORD largestThreadRead = 0;
     DWORD largestDirectRead = 0;
 
     std::map<UINT_PTR, TimerEntry> timers;
-    std::map<UINT_PTR, fake::TimerState> timerStates;
+    std::map<UINT_PTR, qvtest::TimerState> timerStates;
     std::vector<Click> clicks;
     std::uint64_t pollsWithoutSleep = 0;
 
     EXECUTION_STATE executionState = ES_CONTINUOUS;
     int timerPeriods = 0;
-    fake::Registry registry;
+    qvtest::Registry registry;
     std::map<int, std::string> texts;  // the dialog's controls' texts, by identifier
     std::function<void()> sleepHook;   // UI thread only
-    fake::Screen screen;
+    qvtest::Screen screen;
 };
 
 struct World : Scene
@@ -128,19 +134,38 @@ thread_local DWORD t_lastError = 0;
 
 std::int64_t NowLocked(const World& w)
 {
-    if (w.mode == fake::ClockMode::Virtual)
+    if (w.mode == qvtest::ClockMode::Virtual)
         return w.virtualNow;
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - w.realStart)
         .count();
 }
 
-void ScheduleLocked(World& w, std::int64_t at, const fake::Bytes& bytes, bool cut = false)
+void ScheduleLocked(World& w, std::int64_t at, const qvtest::Bytes& bytes, bool cut = false, bool cutOnceRead = false)
 {
-    Batch batch{at, w.nextSeq++, bytes, cut};
+    Batch batch{at, w.nextSeq++, bytes, cut, cutOnceRead};
     auto pos = std::upper_bound(w.pending.begin(), w.pending.end(), batch, [](const Batch& a, const Batch& b) {
         return a.at != b.at ? a.at < b.at : a.seq < b.seq;
     });
     w.pending.insert(pos, std::move(batch));
+}
+
+// Lets the unit act on everything due by now, and schedules what it sends.
+void AdvanceUnitLocked(World& w, std::int64_t now)
+{
+    if (!w.unit)
+        return;
+    for (qvsim::Output& out : w.unit->advance(now * qvsim::kNanosPerMs))
+    {
+        const std::int64_t at = (out.time + qvsim::kNanosPerMs - 1) / qvsim::kNanosPerMs;
+        if (out.kind == qvsim::Output::Kind::Write)
+            ScheduleLocked(w, at, out.bytes);
+        else if (out.kind == qvsim::Output::Kind::Flood)
+            ScheduleLocked(w, at, qvsim::floodContent(out.count, w.floodSeed));
+        else if (out.kind == qvsim::Output::Kind::Unplug)
+            ScheduleLocked(w, at, {}, true, out.count == 1);
+        else if (out.kind == qvsim::Output::Kind::Note)
+            w.unitNotes.push_back(out.text);
+    }
 }
 
 // Moves every batch whose time has come into the driver's queue; what comes
@@ -148,9 +173,12 @@ void ScheduleLocked(World& w, std::int64_t at, const fake::Bytes& bytes, bool cu
 void ArriveLocked(World& w)
 {
     const std::int64_t now = NowLocked(w);
+    AdvanceUnitLocked(w, now);
     std::size_t n = 0;
     while (n < w.pending.size() && w.pending[n].at <= now)
     {
+        if (w.pending[n].cutOnceRead && !w.queue.empty())
+            break;
         if (w.pending[n].cut)
             w.unplugged = true;
         else if (w.open && !w.unplugged && w.pending[n].at >= w.openedAt)
@@ -253,9 +281,9 @@ void RunReceiver()
 // ---------------------------------------------------------------------------
 // The test's side
 
-namespace fake
+namespace qvtest
 {
-void Reset(ClockMode mode)
+void ResetWorld(ClockMode mode)
 {
     World& w = W();
     if (!w.threads.empty())
@@ -307,6 +335,22 @@ void SetResponder(Responder responder)
 {
     std::lock_guard<std::mutex> g(W().lock);
     W().responder = std::move(responder);
+}
+
+const qvsim::Unit& ConnectUnit(const qvsim::Config& config)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    w.unit = std::make_unique<qvsim::Unit>(config);
+    w.floodSeed = config.fault.floodSeed;
+    w.unitNotes.clear();
+    return *w.unit;
+}
+
+std::vector<std::string> UnitNotes()
+{
+    std::lock_guard<std::mutex> g(W().lock);
+    return W().unitNotes;
 }
 
 void UnplugAtWrite(std::size_t writeIndex)
@@ -447,7 +491,7 @@ void ForgetWindow(HWND hWnd)
     if (w.dialog == hWnd)
         w.dialog = nullptr;
 }
-}  // namespace fake
+}  // namespace qvtest
 
 // ---------------------------------------------------------------------------
 // Files and the port
@@ -538,7 +582,7 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, COMSTAT* lpStat)
     World& w = W();
     // In lock-step, a second poll with no read in between means the receive
     // thread has nothing to do: its turn ends here.
-    if (t_isReceiver && w.mode == fake::ClockMode::Virtual)
+    if (t_isReceiver && w.mode == qvtest::ClockMode::Virtual)
     {
         if (t_polledSinceRead)
             ReceiverYield();
@@ -567,7 +611,7 @@ BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, COMSTAT* lpStat)
     }
     // A driver call takes time; a real-clock poller spinning on an empty
     // queue would otherwise starve the threads that feed and drain it.
-    if (empty && w.mode == fake::ClockMode::Real)
+    if (empty && w.mode == qvtest::ClockMode::Real)
         std::this_thread::yield();
     return TRUE;
 }
@@ -622,12 +666,14 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
         return FALSE;
     }
     const auto* in = static_cast<const std::uint8_t*>(lpBuffer);
-    const fake::Bytes bytes(in, in + nNumberOfBytesToWrite);
+    const qvtest::Bytes bytes(in, in + nNumberOfBytesToWrite);
     w.written.insert(w.written.end(), bytes.begin(), bytes.end());
+    if (w.unit)
+        w.unit->receive(bytes, NowLocked(w) * qvsim::kNanosPerMs);
     if (w.responder)
     {
         const std::int64_t now = NowLocked(w);
-        for (const fake::Reply& reply : w.responder(bytes, index))
+        for (const qvtest::Reply& reply : w.responder(bytes, index))
             ScheduleLocked(w, now + reply.delayMs, reply.bytes, reply.cut);
     }
     if (lpNumberOfBytesWritten)
@@ -648,7 +694,8 @@ void SetLastError(DWORD dwErrCode)
 DWORD FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer, DWORD nSize, void*)
 {
     const std::string text =
-        dwMessageId == ERROR_NOT_READY ? std::string("Not ready.") : "Error " + std::to_string(dwMessageId) + ".";
+        (dwMessageId == ERROR_NOT_READY ? std::string("Not ready.") : "Error " + std::to_string(dwMessageId) + ".") +
+        "\r\n";
     if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER)
     {
         auto* p = static_cast<char*>(std::malloc(text.size() + 1));
@@ -677,7 +724,7 @@ BOOL PeekMessageA(LPMSG lpMsg, HWND, UINT, UINT, UINT wRemoveMsg)
 {
     World& w = W();
     std::lock_guard<std::mutex> g(w.lock);
-    if (w.mode == fake::ClockMode::Virtual && ++w.pollsWithoutSleep > kPollsWithoutSleepLimit)
+    if (w.mode == qvtest::ClockMode::Virtual && ++w.pollsWithoutSleep > kPollsWithoutSleepLimit)
         Fail("a loop polls messages without ever sleeping: its wait never ends");
     const std::int64_t now = NowLocked(w);
     const bool remove = (wRemoveMsg & PM_REMOVE) != 0;
@@ -785,8 +832,8 @@ int MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
     World& w = W();
     std::lock_guard<std::mutex> g(w.lock);
-    fake::Screen& screen = w.screen;
-    screen.messages.push_back(fake::Message{lpText ? lpText : "", lpCaption ? lpCaption : "", uType, w.executionState});
+    qvtest::Screen& screen = w.screen;
+    screen.messages.push_back(qvtest::Message{lpText ? lpText : "", lpCaption ? lpCaption : "", uType, w.executionState});
     const std::size_t shown = screen.messages.size();
     return shown <= screen.answers.size() ? screen.answers[shown - 1] : IDOK;
 }
@@ -798,7 +845,7 @@ UINT_PTR SetTimer(HWND, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC)
     const std::int64_t now = NowLocked(w);
     const UINT period = std::max<UINT>(uElapse, USER_TIMER_MINIMUM);
     w.timers[nIDEvent] = TimerEntry{period, now + period};
-    fake::TimerState& state = w.timerStates[nIDEvent];
+    qvtest::TimerState& state = w.timerStates[nIDEvent];
     state.armed = true;
     state.lastSetMs = now;
     state.periodMs = period;
@@ -820,7 +867,7 @@ BOOL KillTimer(HWND, UINT_PTR uIDEvent)
 void Sleep(DWORD dwMilliseconds)
 {
     World& w = W();
-    if (w.mode == fake::ClockMode::Real)
+    if (w.mode == qvtest::ClockMode::Real)
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
         return;
@@ -869,7 +916,7 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD)
         t_lastError = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
     }
-    if (w.mode == fake::ClockMode::Virtual && thread == w.receiver)
+    if (w.mode == qvtest::ClockMode::Virtual && thread == w.receiver)
     {
         while (!thread->finished)
             HandBaton();
@@ -885,7 +932,7 @@ CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int, UIN
     World& w = W();
     auto* object = new ThreadObject;
     w.threads.insert(object);
-    if (w.mode == fake::ClockMode::Virtual)
+    if (w.mode == qvtest::ClockMode::Virtual)
     {
         if (w.receiver)
             Fail("a second thread in lock-step");
@@ -928,7 +975,7 @@ CWinThread::~CWinThread()
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd)
 {
-    m_hWnd = fake::NewWindow(this);
+    m_hWnd = qvtest::NewWindow(this);
     std::lock_guard<std::mutex> g(W().lock);
     W().dialog = m_hWnd;
 }
@@ -936,8 +983,8 @@ CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate
 CDialog::~CDialog()
 {
     for (auto& control : m_controls)
-        fake::ForgetWindow(control.second.m_hWnd);
-    fake::ForgetWindow(m_hWnd);
+        qvtest::ForgetWindow(control.second.m_hWnd);
+    qvtest::ForgetWindow(m_hWnd);
 }
 
 CWnd* CDialog::GetDlgItem(int nID)
@@ -946,7 +993,7 @@ CWnd* CDialog::GetDlgItem(int nID)
     if (it == m_controls.end())
     {
         it = m_controls.emplace(std::piecewise_construct, std::forward_as_tuple(nID), std::forward_as_tuple()).first;
-        it->second.m_hWnd = fake::NewWindow(&it->second);
+        it->second.m_hWnd = qvtest::NewWindow(&it->second);
         std::lock_guard<std::mutex> g(W().lock);
         W().controls[it->second.m_hWnd] = nID;
     }

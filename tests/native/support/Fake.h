@@ -19,8 +19,13 @@
 #include <vector>
 
 class CWnd;
+namespace qvsim
+{
+struct Config;
+class Unit;
+}  // namespace qvsim
 
-namespace fake
+namespace qvtest
 {
 using Bytes = std::vector<std::uint8_t>;
 
@@ -32,7 +37,7 @@ enum class ClockMode
 
 // A fresh world: no ports, nothing queued or scheduled, no timers, an empty
 // screen, the clock at 0. No receive thread may be running.
-void Reset(ClockMode mode);
+void ResetWorld(ClockMode mode);
 std::int64_t NowMs();
 
 // ---- The port ----------------------------------------------------------------
@@ -56,6 +61,13 @@ struct Reply
 };
 using Responder = std::function<std::vector<Reply>(const Bytes& written, std::size_t writeIndex)>;
 void SetResponder(Responder responder);
+
+// The simulator's protocol core as the device, until the next Reset or
+// Connect: it reads every byte the PC writes when the PC writes it, and what
+// it sends (answers, floods, a pulled cable) arrives at the times it gives.
+const qvsim::Unit& ConnectUnit(const qvsim::Config& config);
+// The notes of its wire log so far ("fault ...", "error: ...").
+std::vector<std::string> UnitNotes();
 
 // From the write with this index on, the cable is out: WriteFile and
 // ClearCommError fail with ERROR_NOT_READY, whose system text is "Not ready.".
@@ -134,4 +146,4 @@ struct Registry
     bool writable = true;  // the program may store it
 };
 Registry& TheRegistry();
-}  // namespace fake
+}  // namespace qvtest

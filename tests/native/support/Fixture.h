@@ -2,9 +2,12 @@
 // port with the receive thread running or not, and byte helpers.
 #pragma once
 
+#include "options.hpp"
+#include "payload/Payload.h"
 #include "serial/SerialLink.h"
 #include "support/Fake.h"
 #include "ui/UpdateDlg.h"
+#include "unit.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +16,11 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
-namespace qvnative
+namespace qvtest
 {
 // Time a wait may run past its time-out on the virtual clock: the tick that
 // is dispatched, and the 1 ms sleeps around it.
@@ -24,24 +29,24 @@ const std::int64_t kTimeoutMarginMs = 20;
 // never end.
 const std::int64_t kVirtualLifetimeMs = 10 * 60 * 1000;
 
-inline fake::Bytes Bytes(std::initializer_list<int> values)
+inline qvtest::Bytes ByteList(std::initializer_list<int> values)
 {
-    fake::Bytes out;
+    qvtest::Bytes out;
     for (int v : values)
         out.push_back(static_cast<std::uint8_t>(v));
     return out;
 }
 
-inline fake::Bytes Text(const std::string& s)
+inline qvtest::Bytes Text(const std::string& s)
 {
-    return fake::Bytes(s.begin(), s.end());
+    return qvtest::Bytes(s.begin(), s.end());
 }
 
 // A stream in which a lost, repeated or reordered stretch shows: no period,
 // unlike a byte counter that repeats every 256 bytes.
-inline fake::Bytes Numbered(std::size_t count, std::uint32_t seed)
+inline qvtest::Bytes Numbered(std::size_t count, std::uint32_t seed)
 {
-    fake::Bytes out(count);
+    qvtest::Bytes out(count);
     std::uint32_t x = seed * 2654435761u + 1;
     for (std::size_t i = 0; i < count; ++i)
     {
@@ -53,10 +58,55 @@ inline fake::Bytes Numbered(std::size_t count, std::uint32_t seed)
     return out;
 }
 
-// The unread bytes of the ring, oldest first.
-inline fake::Bytes RingContents()
+// What the PC writes in a successful transfer of FirmwareImage, as the unit's
+// block table frames it.
+inline const qvtest::Bytes& TransferStream()
 {
-    fake::Bytes out;
+    static const qvtest::Bytes stream = [] {
+        qvtest::Bytes out;
+        auto put32 = [&out](std::uint32_t v) {
+            for (int shift = 24; shift >= 0; shift -= 8)
+                out.push_back(static_cast<std::uint8_t>(v >> shift));
+        };
+        for (const qvsim::Block& block : qvsim::kBlockTable)
+        {
+            out.insert(out.end(), {0x57, 0x00});
+            put32(block.address);
+            put32(block.size);
+            out.push_back(0x11);
+            std::uint8_t sum = 0;
+            for (std::uint32_t i = 0; i < block.size; ++i)
+            {
+                out.push_back(FirmwareImage[block.address + i]);
+                sum = static_cast<std::uint8_t>(sum + FirmwareImage[block.address + i]);
+                if (i % qvsim::kChunkSize == qvsim::kChunkSize - 1)
+                    out.push_back(0x11);
+            }
+            out.push_back(static_cast<std::uint8_t>(~sum));
+        }
+        return out;
+    }();
+    return stream;
+}
+
+// The simulator's protocol core on the far end of the port, as the
+// simulator's command line `options` make it.
+inline const qvsim::Unit& Connect(const std::string& options)
+{
+    std::vector<std::string> args;
+    std::istringstream words(options);
+    for (std::string word; words >> word;)
+        args.push_back(word);
+    const qvsim::ParseResult parsed = qvsim::parseOptions(args);
+    if (!parsed.options)
+        ADD_FAILURE() << options << ": " << parsed.error;
+    return qvtest::ConnectUnit(parsed.options ? parsed.options->unit : qvsim::Config());
+}
+
+// The unread bytes of the ring, oldest first.
+inline qvtest::Bytes RingContents()
+{
+    qvtest::Bytes out;
     for (unsigned char r = g_rxRead.load(); r != g_rxWrite.load(); ++r)
         out.push_back(RxRing[r]);
     return out;
@@ -75,17 +125,17 @@ protected:
 
     static void Arrange()
     {
-        fake::Reset(fake::ClockMode::Virtual);
-        fake::SetSleepHook([] {
-            if (fake::NowMs() > kVirtualLifetimeMs)
+        qvtest::ResetWorld(qvtest::ClockMode::Virtual);
+        qvtest::SetSleepHook([] {
+            if (qvtest::NowMs() > kVirtualLifetimeMs)
             {
                 std::fprintf(stderr, "A wait has not ended after %lld ms of virtual time\n",
-                             static_cast<long long>(fake::NowMs()));
+                             static_cast<long long>(qvtest::NowMs()));
                 std::abort();
             }
         });
-        fake::AddPort("COM3");
-        fake::SelectPort("COM3");
+        qvtest::AddPort("COM3");
+        qvtest::SelectPort("COM3");
     }
 
     void TearDown() override
@@ -93,7 +143,7 @@ protected:
         // The receive thread must stop whatever the port went through.
         dlg->StopReader();
         dlg->ClosePort();
-        EXPECT_FALSE(fake::PortOpen());
+        EXPECT_FALSE(qvtest::PortOpen());
         dlg.reset();
     }
 
@@ -111,4 +161,4 @@ protected:
         dlg->StartReader();
     }
 };
-}  // namespace qvnative
+}  // namespace qvtest

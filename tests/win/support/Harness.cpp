@@ -10,12 +10,10 @@
 #include <gtest/gtest.h>
 #include <sddl.h>
 
-#include <atomic>
 #include <cstdlib>
 
 namespace qvtest
 {
-using namespace qvwine;
 
 int TestComNumber()
 {
@@ -177,33 +175,11 @@ void MakeMarkerKeyReadOnly()
 
 // ---------------------------------------------------------------------------
 
-namespace
-{
-WNDPROC g_cautionProc = nullptr;
-std::atomic<int> g_cautionShows{0};
-}  // namespace
-
-LRESULT CALLBACK TestDialog::CautionProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_SHOWWINDOW && wParam)
-        ++g_cautionShows;
-    return ::CallWindowProcA(g_cautionProc, hWnd, message, wParam, lParam);
-}
-
-int TestDialog::CautionShows() const
-{
-    return g_cautionShows.load();
-}
-
 TestDialog::TestDialog()
 {
     dlg.m_bCancel = 0;
     dlg.m_bTimeout = 0;
     dlg.Create();
-    HWND caution = ::GetDlgItem(dlg.m_hWnd, IDC_CAUTION);
-    g_cautionShows = 0;
-    g_cautionProc = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrA(caution, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TestDialog::CautionProc)));
     // Without any port the dialog has said so and ended; the tests pick
     // their port themselves.
     boxes.Clear();
@@ -212,8 +188,6 @@ TestDialog::TestDialog()
 
 TestDialog::~TestDialog()
 {
-    if (m_clicker.joinable())
-        m_clicker.join();
     dlg.StopReader();
     dlg.ClosePort();
     dlg.KillTimer(TIMEOUT_TIMER_ID);
@@ -224,34 +198,19 @@ void ExpectIdleAfterRun(const TestDialog& t)
 {
     EXPECT_EQ(INVALID_HANDLE_VALUE, g_hPort) << "port closed";
     EXPECT_EQ(0, g_rxRun.load()) << "receive thread stopped";
-    EXPECT_EQ(texts::kIdleStatusText, t.LabelText(IDC_STATUS));
+    EXPECT_EQ(qvtest::kIdleStatusText, t.LabelText(IDC_STATUS));
     EXPECT_EQ("", t.LabelText(IDC_PERCENT));
     EXPECT_EQ(0, t.ProgressPos());
     EXPECT_FALSE(t.CautionVisible());
 }
 
-std::string SystemMessage(DWORD error)
-{
-    LPSTR text = nullptr;
-    ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
-                     nullptr);
-    std::string s = text ? text : "";
-    if (text)
-        ::LocalFree(text);
-    return s;
-}
-
-void RunTest::RunOnce(const std::string& simOptions, std::vector<int> answers, const std::string& cancelOnNote)
+void RunTest::RunOnce(const std::string& simOptions, std::vector<int> answers)
 {
     boxes.Clear();
     boxes.Answer(std::move(answers));
-    ASSERT_TRUE(sim.Start(baseOptions + " " + simOptions));
+    ASSERT_TRUE(sim.Start(simOptions));
     t.SelectPort(sim.PortName());
     t.dlg.m_bCancel = 0;
-    if (!cancelOnNote.empty())
-        t.ClickCancelWhenLogged(sim.LogPath(), cancelOnNote);
-    runStartUs = NowUs();
     t.dlg.RunUpdate();
     sim.Stop();
     log = sim.Log();
@@ -277,43 +236,6 @@ int TestDialog::ProgressPos() const
 bool TestDialog::CautionVisible() const
 {
     return ::IsWindowVisible(::GetDlgItem(dlg.m_hWnd, IDC_CAUTION)) != FALSE;
-}
-
-void TestDialog::ClickCancelAfter(int delayMs)
-{
-    const int64_t at = NowUs() + delayMs * 1000LL;
-    ClickCancelOnce([at] { return NowUs() >= at; });
-}
-
-void TestDialog::ClickCancelWhenStatus(const std::string& status)
-{
-    HWND label = ::GetDlgItem(dlg.m_hWnd, IDC_STATUS);
-    ClickCancelOnce([label, status] {
-        // WM_GETTEXT without waiting on the busy UI thread.
-        char text[256];
-        DWORD_PTR n = 0;
-        return ::SendMessageTimeoutA(label, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
-                                     100, &n) &&
-               status == text;
-    });
-}
-
-void TestDialog::ClickCancelWhenLogged(const std::string& logPath, const std::string& note)
-{
-    ClickCancelOnce([log = LogTail(logPath), note]() mutable { return log.Seen(note); });
-}
-
-void TestDialog::ClickCancelOnce(std::function<bool()> ready)
-{
-    if (m_clicker.joinable())
-        m_clicker.join();
-    HWND hDlg = dlg.m_hWnd;
-    m_clicker = std::thread([hDlg, ready] {
-        for (const int64_t deadline = NowUs() + 120000000; NowUs() < deadline && !ready();)
-            ::Sleep(2);
-        ::PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_RUN, BN_CLICKED),
-                       reinterpret_cast<LPARAM>(::GetDlgItem(hDlg, IDC_CANCEL_RUN)));
-    });
 }
 
 void TestDialog::Pump(int ms)

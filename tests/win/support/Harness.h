@@ -9,9 +9,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace qvtest
@@ -21,13 +19,13 @@ namespace qvtest
 int TestComNumber();
 std::string TestTmpDir();  // Unix path
 
-// The payloads built into the program, as strings.
+// The payloads built into the program.
 std::string BuiltInImage();
 std::string BuiltInProgram();
 
 // The simulated QV-6100 for one test: on the test's COM port in the test's
 // folder, or on `com` in a folder of its own.
-class Sim : public qvwine::Simulator
+class Sim : public qvtest::Simulator
 {
 public:
     Sim();
@@ -71,61 +69,34 @@ public:
 
     // Declared first: it answers the boxes the dialog shows from its creation
     // on (the port list is filled then). Its record starts after creation.
-    qvwine::BoxWatcher boxes;
+    qvtest::BoxWatcher boxes;
     CUpdateDlg dlg;
 
     void SelectPort(const std::string& name);
     std::string LabelText(int id) const;
     int ProgressPos() const;
     bool CautionVisible() const;
-    // Posts a click on Cancel after `delayMs`, from another thread.
-    void ClickCancelAfter(int delayMs);
-    // Posts a click on Cancel once the status label reads `status`.
-    void ClickCancelWhenStatus(const std::string& status);
-    // Posts a click on Cancel once the simulator's wire log holds a note
-    // containing `note`.
-    void ClickCancelWhenLogged(const std::string& logPath, const std::string& note);
-    // How often the caution label has been shown since construction.
-    int CautionShows() const;
     // Keeps the message queue moving for a while (as a modal loop would).
     void Pump(int ms);
-
-private:
-    // Posts a click on Cancel, from another thread, once `ready` holds (or
-    // after two minutes).
-    void ClickCancelOnce(std::function<bool()> ready);
-    static LRESULT CALLBACK CautionProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-
-    std::thread m_clicker;
 };
 
 // The clean-up at the end of a run has happened: port closed, receive
 // thread stopped, idle status, empty percentage, bar at 0, caution hidden.
 void ExpectIdleAfterRun(const TestDialog& t);
 
-// The system's own text for an error code, as a message box shows it.
-std::string SystemMessage(DWORD error);
-const DWORD kErrorNotReady = 21;  // what a write to a pulled cable fails with
-
 // A test that presses Start on a dialog of its own, against the simulated
-// unit started with `baseOptions` and the run's own options.
+// unit.
 class RunTest : public ::testing::Test
 {
 protected:
-    explicit RunTest(std::string options = std::string()) : baseOptions(std::move(options)) {}
+    // One press of Start: the boxes answered as given (then OK). `log`
+    // holds the wire log afterwards.
+    void RunOnce(const std::string& simOptions, std::vector<int> answers = {});
 
-    // One press of Start: the boxes answered as given (then OK); with
-    // `cancelOnNote`, Cancel once the unit logs that note. `log` holds the
-    // wire log afterwards.
-    void RunOnce(const std::string& simOptions, std::vector<int> answers = {},
-                 const std::string& cancelOnNote = std::string());
-
-    std::string baseOptions;
     Sim sim;
     TestDialog t;
-    qvwine::BoxWatcher& boxes = t.boxes;
+    qvtest::BoxWatcher& boxes = t.boxes;
     qvsim::WireLogReader log{""};
-    int64_t runStartUs = 0;
 };
 
 }  // namespace qvtest

@@ -1,4 +1,5 @@
-// The run's identification stage and the registry marker.
+// The registry record in the prefix's real registry: stored by the
+// identification, read back, of other types and sizes, and without its key.
 #include "serial/SerialLink.h"
 #include "support/Harness.h"
 #include "tests/UserTexts.h"
@@ -7,12 +8,10 @@
 #include <gtest/gtest.h>
 
 using namespace qvtest;
-using namespace qvwine;
-using namespace texts;
 
 namespace
 {
-class Run : public RunTest
+class Registry : public RunTest
 {
 protected:
     void SetUp() override { DeleteMarkerKey(); }
@@ -20,7 +19,7 @@ protected:
 };
 }  // namespace
 
-TEST_F(Run, FirstRunIdentifiesStoresTheMarkerAndGoesOnToWriting)
+TEST_F(Registry, FirstRunIdentifiesStoresTheMarkerAndGoesOnToWriting)
 {
     SetMarkerValue(0);
     RunOnce("", {IDOK, IDCANCEL});
@@ -40,36 +39,7 @@ TEST_F(Run, FirstRunIdentifiesStoresTheMarkerAndGoesOnToWriting)
     ExpectIdleAfterRun(t);
 }
 
-TEST_F(Run, MarkerPresentSkipsIdentification)
-{
-    SetMarkerValue(3120);
-    RunOnce("", {IDCANCEL});
-
-    auto seen = boxes.Boxes();
-    ASSERT_EQ(1u, seen.size());
-    EXPECT_EQ(kWritingModeText, seen[0].text);
-    EXPECT_EQ("", log.fromPc()) << "nothing is sent when the second message is declined";
-    ExpectIdleAfterRun(t);
-}
-
-TEST_F(Run, DecliningTheFirstMessageOpensNothing)
-{
-    SetMarkerValue(0);
-    t.dlg.m_strStatus = "status before the run";
-    t.dlg.PushLabels();
-    RunOnce("", {IDCANCEL});
-
-    ASSERT_EQ(1u, boxes.Boxes().size());
-    EXPECT_EQ(kConnectText, boxes.Boxes()[0].text);
-    EXPECT_EQ("", log.fromPc());
-    EXPECT_EQ("status before the run", t.LabelText(IDC_STATUS)) << "no clean-up after Cancel";
-    EXPECT_EQ(INVALID_HANDLE_VALUE, g_hPort);
-    DWORD marker = 1;
-    ASSERT_TRUE(GetMarkerValue(marker));
-    EXPECT_EQ(0u, marker);
-}
-
-TEST_F(Run, WithoutTheKeyIdentificationWorksButTheNextRunAsksAgain)
+TEST_F(Registry, WithoutTheKeyIdentificationWorksButTheNextRunAsksAgain)
 {
     RunOnce("", {IDOK, IDCANCEL});
     auto seen = boxes.Boxes();
@@ -87,47 +57,7 @@ TEST_F(Run, WithoutTheKeyIdentificationWorksButTheNextRunAsksAgain)
     ExpectIdleAfterRun(t);
 }
 
-TEST_F(Run, FailedIdentificationLeavesTheMarkerAndCleansUp)
-{
-    SetMarkerValue(7);
-    RunOnce("--fifth 1", {IDOK});
-    auto seen = boxes.Boxes();
-    ASSERT_EQ(2u, seen.size());
-    EXPECT_EQ(kNotDetectedText, seen[1].text);
-    DWORD marker = 0;
-    ASSERT_TRUE(GetMarkerValue(marker));
-    EXPECT_EQ(7u, marker);
-    ExpectIdleAfterRun(t);
-
-    RunOnce("", {IDCANCEL});
-    ASSERT_EQ(1u, boxes.Boxes().size());
-    EXPECT_EQ(kConnectText, boxes.Boxes()[0].text) << "the next run asks again";
-}
-
-TEST_F(Run, UnopenablePortEndsTheRunWithoutCleanUp)
-{
-    SetMarkerValue(0);
-    boxes.Answer({IDOK});
-    t.dlg.m_strStatus = "status before the run";
-    t.dlg.PushLabels();
-    MakePortUnopenable(TestComNumber());
-    t.SelectPort("COM" + std::to_string(TestComNumber()));
-    t.dlg.m_bCancel = 0;
-    t.dlg.RunUpdate();
-    MakePortAbsent(TestComNumber());
-
-    auto seen = boxes.Boxes();
-    ASSERT_EQ(2u, seen.size());
-    EXPECT_EQ(kOpenFailedText, seen[1].text);
-    EXPECT_EQ(BoxIcon::Exclamation, seen[1].icon);
-    EXPECT_EQ("status before the run", t.LabelText(IDC_STATUS));
-}
-
-// "Data" of another type or size: whatever four bytes it holds are the
-// marker; a shorter value replaces only its own bytes; a longer value cannot
-// be read into four bytes and leaves the marker as it was. Nothing outside
-// the marker variable is touched.
-TEST_F(Run, MarkerOfAnotherTypeOrSizeIsReadWithinItsFourBytes)
+TEST_F(Registry, MarkerOfAnotherTypeOrSizeIsReadWithinItsFourBytes)
 {
     struct Guarded
     {
@@ -164,7 +94,7 @@ TEST_F(Run, MarkerOfAnotherTypeOrSizeIsReadWithinItsFourBytes)
     }
 }
 
-TEST_F(Run, MarkerOfAnotherTypeOrSizeDecidesTheRun)
+TEST_F(Registry, MarkerOfAnotherTypeOrSizeDecidesTheRun)
 {
     // Two bytes that read as 3120: the run goes straight to the writing stage.
     SetMarkerRaw(REG_BINARY, std::string("\x30\x0c", 2));
