@@ -144,7 +144,7 @@ inline std::string FaultOptions(Phase phase, Fault fault, unsigned index, int la
 {
     const PhaseRow& row = kPhases[static_cast<int>(phase)];
     const std::string at = std::string(" --at ") + row.step + " --index " + std::to_string(index);
-    char byte[8];
+    char byte[16];
     switch (fault)
     {
     case Fault::Silence:

@@ -1,18 +1,17 @@
 #include "pc_script.hpp"
 
+#include <random>
+
 namespace qvtest {
 using namespace qvsim;
 
 Bytes patternBytes(std::size_t size, std::uint32_t seed)
 {
+    std::minstd_rand random(seed + 1);
     Bytes bytes(size);
-    std::uint32_t state = seed * 2654435761u + 1;
     for (auto& byte : bytes)
     {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = static_cast<std::uint8_t>(state >> 8);
+        byte = static_cast<std::uint8_t>(random() >> 7);
     }
     return bytes;
 }

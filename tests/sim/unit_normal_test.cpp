@@ -9,17 +9,6 @@ namespace {
 
 constexpr Nanos kT0 = ms(1000);
 
-TEST(NormalMode, IdentificationQueryGetsOneReplyAtTheTerminator)
-{
-    UnitDriver driver;
-    driver.feed(";;;TY;", kT0);
-    driver.drain();
-    const auto writes = driver.writes();
-    ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0].bytes, bytesOf("TY210;"));
-    EXPECT_EQ(writes[0].at, kT0);
-}
-
 TEST(NormalMode, QueryAccumulatesAcrossReads)
 {
     UnitDriver driver;
@@ -31,16 +20,6 @@ TEST(NormalMode, QueryAccumulatesAcrossReads)
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].bytes, bytesOf("TY210;"));
     EXPECT_EQ(writes[0].at, kT0 + ms(7));
-}
-
-TEST(NormalMode, FifthCharacterOption)
-{
-    Config config;
-    config.fifth = '1';
-    config.fifthGiven = true;
-    UnitDriver driver(config);
-    driver.feed(";;;TY;", kT0);
-    EXPECT_EQ(driver.sent(), bytesOf("TY211;"));
 }
 
 TEST(NormalMode, UnknownCommandsAndEmptyCommands)
@@ -97,50 +76,6 @@ TEST(NormalMode, ZeroByteIsOrdinaryWithoutS1)
     driver.feed(";", kT0 + ms(1));
     EXPECT_EQ(driver.sent(), bytesOf("?;"));
     EXPECT_FALSE(driver.unit.writingMode());
-}
-
-TEST(NormalModeScripted, QuestionFirstThenRealReplyAfterGap)
-{
-    Config config;
-    config.questionFirst = true;
-    config.questionGap = ms(50);
-    UnitDriver driver(config);
-    driver.feed(";;;TY;", kT0);
-    driver.runUntil(kT0 + ms(49));
-    EXPECT_EQ(driver.sent(), bytesOf("?;"));
-    EXPECT_EQ(driver.unit.nextDue(), kT0 + ms(50));
-    driver.runUntil(kT0 + ms(50));
-    const auto writes = driver.writes();
-    ASSERT_EQ(writes.size(), 2u);
-    EXPECT_EQ(writes[1].bytes, bytesOf("TY210;"));
-    EXPECT_EQ(writes[1].at, kT0 + ms(50));
-}
-
-TEST(NormalModeScripted, QuestionOnlyNeverGivesTheRealReply)
-{
-    Config config;
-    config.questionOnly = true;
-    UnitDriver driver(config);
-    driver.feed(";;;TY;", kT0);
-    driver.feed(";;;TY;", kT0 + ms(500));
-    driver.drain();
-    EXPECT_EQ(driver.sent(), bytesOf("?;?;"));
-}
-
-TEST(NormalModeScripted, SplitReplyInTwoWrites)
-{
-    Config config;
-    config.split = 2;
-    config.splitGap = ms(30);
-    UnitDriver driver(config);
-    driver.feed(";;;TY;", kT0);
-    driver.drain();
-    const auto writes = driver.writes();
-    ASSERT_EQ(writes.size(), 2u);
-    EXPECT_EQ(writes[0].bytes, bytesOf("TY"));
-    EXPECT_EQ(writes[0].at, kT0);
-    EXPECT_EQ(writes[1].bytes, bytesOf("210;"));
-    EXPECT_EQ(writes[1].at, kT0 + ms(30));
 }
 
 TEST(NormalModeScripted, DelayPostponesOnlyTheQuery)

@@ -64,20 +64,6 @@ TEST(Alignment, BurstSplitAcrossReadsIsAnsweredOnce)
     EXPECT_EQ(writes[0].at, kT0 + ms(2));
 }
 
-TEST(Alignment, SilentBurstsAreIgnored)
-{
-    Config config = writingConfig();
-    config.silentBursts = 2;
-    UnitDriver driver(config);
-    driver.feed(Bytes(20, 0x00), kT0);
-    EXPECT_TRUE(driver.writes().empty());
-    EXPECT_TRUE(driver.noted("burst ignored (2 of 2)"));
-    driver.feed(Bytes(9, 0x00), kT0 + ms(1));
-    EXPECT_TRUE(driver.writes().empty());
-    driver.feed(Bytes(1, 0x00), kT0 + ms(2));
-    EXPECT_EQ(driver.sent(), Bytes{0x00});
-}
-
 TEST(Alignment, StrayBytesAreLoggedAndIgnored)
 {
     UnitDriver driver(writingConfig());

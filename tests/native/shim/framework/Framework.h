@@ -10,6 +10,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 
 // The program's own message maps.
 #include "framework/MessageMap.h"
@@ -42,13 +43,10 @@ public:
     HWND m_hWnd = nullptr;
 
 protected:
+    // As the framework's: a handler asks for the default handling, the map
+    // takes the request.
     void Default() { m_bDefault = TRUE; }
-    BOOL TakeDefault()
-    {
-        const BOOL bDefault = m_bDefault;
-        m_bDefault = FALSE;
-        return bDefault;
-    }
+    BOOL TakeDefault() { return std::exchange(m_bDefault, FALSE); }
 
 private:
     BOOL m_bDefault = FALSE;
