@@ -230,7 +230,8 @@ Table optionTable(Options& options, Pending& given)
          }},
     };
     const std::pair<const char*, std::string Options::*> paths[] = {
-        {"--prefix", &Options::prefix},      {"--link", &Options::link},   {"--ready", &Options::readyFile},
+        {"--prefix", &Options::prefix},      {"--link", &Options::link},   {"--device", &Options::device},
+        {"--ready", &Options::readyFile},
         {"--stop-file", &Options::stopFile}, {"--log", &Options::logFile}, {"--program-out", &Options::programOut},
         {"--image-out", &Options::imageOut},
     };
@@ -313,6 +314,14 @@ Options parse(const std::vector<std::string>& args)
     {
         throw ParseError("--prefix and --com go together");
     }
+    if (!options.device.empty() && (!options.link.empty() || !options.prefix.empty()))
+    {
+        throw ParseError("--device excludes --prefix and --link: the PC is at the far end of the cable");
+    }
+    if (!options.device.empty() && unit.baud != 0)
+    {
+        throw ParseError("--device excludes --baud: the line itself paces the bytes");
+    }
     if (given.fault != given.at)
     {
         throw ParseError("--fault and --at go together");
@@ -376,7 +385,7 @@ std::vector<std::string> optionNames()
 std::string usageText()
 {
     return R"(Usage: qv6100-sim [OPTIONS]
-Plays a Corvane QV-6100 on a pseudo-terminal (8N1, raw bytes).
+Plays a Corvane QV-6100 on a pseudo-terminal (8N1, raw bytes), or on a serial port.
 
 Publishing and lifetime:
   --prefix DIR --com N  publish the pty as the symlink DIR/dosdevices/comN (N 1..256;
@@ -386,6 +395,12 @@ Publishing and lifetime:
                         /nonexistent/qv6100-sim-stopped.
   --link PATH           publish the pty as the symlink PATH instead (removed on exit
                         and on unplug)
+  --device PATH         sit on the serial port PATH instead of a pseudo-terminal,
+                        for a PC at the far end of a null-modem cable: opened raw
+                        at 9600 baud 8N1 without flow control, held exclusively
+                        (the line itself paces the bytes: no --baud). A path that
+                        is not a serial device, or one another program holds, is
+                        refused. Nothing is published; unplug closes the port.
   --ready FILE          once published, write the pty path (no newline) to FILE
                         atomically (FILE.tmp, then rename)
   --stop-file FILE      exit cleanly once FILE exists (checked every 10 ms)

@@ -16,6 +16,7 @@ struct Options
     std::string prefix;  // Wine prefix: publish as <prefix>/dosdevices/com<N>
     int com = 0;
     std::string link;  // or publish at this path
+    std::string device;  // or sit on this serial port, not on a pseudo-terminal
 
     std::string readyFile;
     std::string stopFile;

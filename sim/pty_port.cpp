@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -93,6 +95,60 @@ std::optional<PtyPort> openPty(std::string& error)
         closePty(port);
         return std::nullopt;
     }
+    return port;
+}
+
+std::optional<PtyPort> openSerialDevice(const std::string& path, std::string& error)
+{
+    PtyPort port;
+    port.path = path;
+    struct stat info = {};
+    if (::stat(path.c_str(), &info) != 0)
+    {
+        error = describe("--device " + path);
+        return std::nullopt;
+    }
+    const std::string notSerial = "--device " + path + " is not a serial device (a character device such as /dev/ttyUSB0)";
+    if (!S_ISCHR(info.st_mode))
+    {
+        error = notSerial;
+        return std::nullopt;
+    }
+    port.master = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (port.master < 0)
+    {
+        error = errno == EBUSY ? "--device " + path + " is busy: another program holds it" : describe("--device " + path);
+        return std::nullopt;
+    }
+    if (!::isatty(port.master))
+    {
+        error = notSerial;
+        closePty(port);
+        return std::nullopt;
+    }
+    // Programs that share serial ports politely take an flock on them.
+    if (::flock(port.master, LOCK_EX | LOCK_NB) != 0 || ::ioctl(port.master, TIOCEXCL) != 0)
+    {
+        error = "--device " + path + " is busy: another program holds it";
+        closePty(port);
+        return std::nullopt;
+    }
+    termios settings{};
+    if (!makeRaw(port.master, error) || ::tcgetattr(port.master, &settings) != 0)
+    {
+        error = "--device " + path + ": " + (error.empty() ? describe("tcgetattr") : error);
+        closePty(port);
+        return std::nullopt;
+    }
+    settings.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CSTOPB | PARENB);
+    if (::cfsetispeed(&settings, B9600) != 0 || ::cfsetospeed(&settings, B9600) != 0 ||
+        ::tcsetattr(port.master, TCSANOW, &settings) != 0)
+    {
+        error = describe("--device " + path + ": 9600 baud");
+        closePty(port);
+        return std::nullopt;
+    }
+    ::tcflush(port.master, TCIOFLUSH);
     return port;
 }
 

@@ -10,6 +10,8 @@ namespace qvsim {
 
 constexpr const char* kStoppedTarget = "/nonexistent/qv6100-sim-stopped";
 
+// The line the unit sits on: a pty, or a serial port (then `master` is the
+// port and there is no slave).
 struct PtyPort
 {
     int master = -1;  // non-blocking
@@ -19,6 +21,10 @@ struct PtyPort
 
 // Opens a pty with a raw slave side (no echo, no CR/NL or XON/XOFF handling).
 std::optional<PtyPort> openPty(std::string& error);
+// Opens the serial port at `path` as `master` (no slave): raw 9600 baud 8N1,
+// no flow control, held exclusively. Fails for a path that is not a serial
+// device or that another program holds.
+std::optional<PtyPort> openSerialDevice(const std::string& path, std::string& error);
 void closePty(PtyPort& port);
 
 // Puts the termios of `fd` in raw 8N1 mode.

@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace qvsim {
@@ -97,14 +98,15 @@ bool Runner::start()
         ::unlink(options_.readyFile.c_str());
     }
     std::string error;
-    auto port = openPty(error);
+    const bool device = !options_.device.empty();
+    auto port = device ? openSerialDevice(options_.device, error) : openPty(error);
     if (!port)
     {
         std::cerr << "qv6100-sim: " << error << "\n";
         return false;
     }
     port_ = *port;
-    log_.note("qv6100-sim pty " + port_.path);
+    log_.note(std::string("qv6100-sim ") + (device ? "device " : "pty ") + port_.path);
     log_.note(std::string("mode ") + (options_.unit.startInWriting ? "writing" : "normal") +
               (options_.unit.s1Auto ? " (s1 auto)" : ""));
     if (options_.unit.fault.kind != FaultKind::None)
@@ -273,6 +275,12 @@ void Runner::awaitPcRead()
     while (!out_.empty() && monotonicRaw() < deadline)
     {
         flush();
+    }
+    if (port_.slave < 0)
+    {
+        // A serial port: the answer is on the cable once it has left the UART.
+        ::tcdrain(port_.master);
+        return;
     }
     int unread = 1;
     while (monotonicRaw() < deadline && ::ioctl(port_.slave, FIONREAD, &unread) == 0 && unread > 0)

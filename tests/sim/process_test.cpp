@@ -1,5 +1,6 @@
 // The real qv6100-sim process on its pty, driven like the PC drives the unit.
 #include "pc_script.hpp"
+#include "pty_port.hpp"
 #include "sim_process.hpp"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include <csignal>
 #include <filesystem>
 #include <sys/stat.h>
+#include <termios.h>
+#include <utility>
 
 namespace qvtest {
 using namespace qvsim;
@@ -285,6 +288,41 @@ TEST(SimProcessLifetime, StopFileEndsTheRunAndKeepsFiles)
     ASSERT_EQ(saved.size(), kFlashSize);
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + kChunkSize, saved.begin()));
     EXPECT_EQ(saved[kChunkSize], 0xFF);
+}
+
+// The far end of a pseudo-terminal pair stands for a serial port, the test
+// for the PC at the other end of the cable.
+TEST(SimProcessDevice, PlaysTheUnitOnASerialPortHeldExclusively)
+{
+    std::string error;
+    auto line = openPty(error);
+    ASSERT_TRUE(line) << error;
+    {
+        SimProcess sim(Args{"--device", line->path, "--s1", "auto", "--image-out", "@DIR@/image.bin"});
+        ASSERT_READY(sim);
+        EXPECT_EQ(sim.ptyPath(), line->path);
+        termios settings{};
+        ASSERT_EQ(::tcgetattr(line->slave, &settings), 0);
+        EXPECT_EQ(::cfgetispeed(&settings), static_cast<speed_t>(B9600));
+        EXPECT_EQ(settings.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+        Port pc(std::exchange(line->master, -1));
+        ASSERT_TRUE(pc.send(";;;TY;"));
+        EXPECT_EQ(pc.receive(6), text("TY210;"));
+        align(pc);
+
+        // What is not a serial device, and a port another program holds, are refused.
+        for (const std::string& path : {sim.file("ready"), std::string("/dev/null"), line->path})
+        {
+            const CommandResult refused = runSimulator({"--device", path});
+            EXPECT_EQ(refused.status, 1) << path;
+            EXPECT_NE(refused.err.find(path + (path == line->path ? " is busy" : " is not a serial device")),
+                      std::string::npos)
+                << refused.err;
+        }
+        ASSERT_EQ(sim.stop(), 0);
+        EXPECT_EQ(sim.log().bytes("rx"), std::string(";;;TY;") + std::string(10, '\0') + "\x55");
+    }
+    closePty(*line);
 }
 
 TEST(SimProcessCommandLine, HelpAndBadValues)

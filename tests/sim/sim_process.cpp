@@ -123,7 +123,7 @@ SimProcess::SimProcess(const std::vector<std::string>& args)
             arg.replace(at, 5, dir_.path());
         }
     }
-    if (!hasOption(args, "--prefix") && !hasOption(args, "--link"))
+    if (!hasOption(args, "--prefix") && !hasOption(args, "--link") && !hasOption(args, "--device"))
     {
         link_ = dir_.file("com1");
         all.insert(all.end(), {"--link", link_});

@@ -29,7 +29,7 @@ CommandResult runSimulator(const std::vector<std::string>& args, milliseconds li
 class SimProcess
 {
 public:
-    // Publishes at <dir>/com1 unless `args` choose --prefix or --link themselves.
+    // Publishes at <dir>/com1 unless `args` choose --prefix, --link or --device.
     // "@DIR@" in an argument stands for the process's temporary directory.
     explicit SimProcess(const std::vector<std::string>& args);
     ~SimProcess();
@@ -73,6 +73,7 @@ class Port
 public:
     // `raw`: put the line in raw mode from this side too, as a PC program would.
     explicit Port(const std::string& path, bool raw = true);
+    explicit Port(int fd) : fd_(fd) {}  // takes over an open line
     ~Port();
     Port(const Port&) = delete;
     Port& operator=(const Port&) = delete;
