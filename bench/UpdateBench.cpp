@@ -195,7 +195,7 @@ int main(int argc, char** argv)
     std::string simOptions = "--mode writing --baud " + std::to_string(baud);
     if (simLatencyMs)
         simOptions += " --latency " + std::to_string(simLatencyMs);
-    Simulator sim(com, dir + "/update");
+    Simulator sim(com, dir + "/update-com" + std::to_string(com));
     std::string error;
     const std::string held = simLatencyMs ? ", each answer held " + std::to_string(simLatencyMs) + " ms" : "";
     std::printf("Starting the simulated unit on COM%d (firmware writing mode, %d baud%s)...\n", com, baud,

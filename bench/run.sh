@@ -3,11 +3,15 @@
 # update against the simulated unit (qv_bench) and times the program's
 # start-up (qv_startup_bench), then takes the prefix down again.
 #   bench/run.sh [--baud N] [--com N] [--latency MS] [--json FILE] [--runs N]
+#   bench/run.sh --units N [--baud N] [--latency MS]
 # --runs goes to qv_startup_bench, everything else to qv_bench (--latency MS:
-# the simulator holds each answer MS ms). At the default 9600 baud the update
-# takes about 5 minutes; --baud 115200 well under one. Everything lands in
-# build/win/bench/: results (update-<baud>[-latency<MS>].json, startup.json),
-# the simulator's files, and the prefix itself (wine/).
+# the simulator holds each answer MS ms). --units N runs N updates at once,
+# each with a unit, a COM port (COM19, COM18, ...) and a window of its own,
+# and no start-up timing. At the default 9600 baud the update takes about 5
+# minutes; --baud 115200 well under one. Everything lands in build/win/bench/:
+# results (update-<baud>[-latency<MS>].json, startup.json; with --units
+# units<N>-<K>.json and .txt), the simulators' files, and the prefix itself
+# (wine/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -18,12 +22,23 @@ jobs=${QV_JOBS:-1}
 
 bench_args=()
 startup_args=()
+units=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) startup_args+=(--runs "${2:?--runs needs a number}"); shift 2 ;;
+    --units)
+      units=${2:?--units needs a number}
+      case $units in '' | *[!0-9]* | 0) echo "bench/run.sh: --units takes a number from 1 to 8" >&2; exit 2 ;; esac
+      [ "$units" -le 8 ] || { echo "bench/run.sh: --units takes a number from 1 to 8" >&2; exit 2; }
+      shift 2
+      ;;
     *) bench_args+=("$1"); shift ;;
   esac
 done
+if [ "$units" -gt 1 ] && [[ " ${bench_args[*]} " =~ \ --(com|json)[\ =] ]]; then
+  echo "bench/run.sh: --units gives each unit its COM port and results file: leave out --com and --json" >&2
+  exit 2
+fi
 
 targets=(qv_bench qv_startup_bench QV6100_UPDATE)
 cmake --preset host >/dev/null
@@ -58,6 +73,21 @@ server_cpu() {
 # Other work on the machine skews every figure: say how busy it was.
 echo "Load average before: $(cut -d' ' -f1-3 /proc/loadavg) ($(nproc) cores)"
 status=0
+if [ "$units" -gt 1 ]; then
+  # One qv_bench a unit, all at once; each prints its own table.
+  pids=()
+  for k in $(seq 1 "$units"); do
+    scripts/wine-run.sh "$build/qv_bench.exe" --com $((20 - k)) --json "$bench/units$units-$k.json" \
+      "${bench_args[@]}" >"$bench/units$units-$k.txt" 2>&1 &
+    pids+=($!)
+  done
+  for k in $(seq 1 "$units"); do
+    wait "${pids[$((k - 1))]}" || status=1
+    echo "Unit $k of $units: $(grep -E '^  (result|total time) ' "$bench/units$units-$k.txt" | tr -s ' ' | paste -sd ';')"
+  done
+  echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+  exit "$status"
+fi
 server_before=$(server_cpu)
 scripts/wine-run.sh "$build/qv_bench.exe" "${bench_args[@]}" || status=$?
 echo "wineserver CPU during qv_bench: $(awk -v a="$server_before" -v b="$(server_cpu)" 'BEGIN { printf "%.2f", b - a }') s"

@@ -21,7 +21,7 @@ Options:
                 else build/win/QV6100_UPDATE.exe of the source tree)
   --no-start    only map the port; `wine QV6100_UPDATE.exe` uses it later
   --low-latency lower the latency timer of a USB serial adapter (FTDI) to
-                1 ms; needs write access to its file in /sys (root)
+                1 ms; needs write access to its file in /sys
   -h, --help    show this text
 ARGS after -- are passed to the program.
 
@@ -31,10 +31,12 @@ out and in again.
 
 A USB serial adapter with a latency timer (FTDI, 16 ms by default) holds every
 answer of the QV-6100 that long, which slows the update down. The script says
-so; lower it to 1 ms with --low-latency as root, or with
+so; lower it to 1 ms (until the adapter is unplugged) as root, apart from this
+script:
   echo 1 | sudo tee /sys/class/tty/ttyUSB0/device/latency_timer
 or: sudo setserial /dev/ttyUSB0 low_latency
-(until the adapter is unplugged).
+Run this script itself as your own user, not with sudo: Wine would run as
+root, in root's Wine prefix.
 EOF
 }
 
@@ -75,6 +77,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$device" ] || usage_error "no serial device given (for example /dev/ttyUSB0)"
+if [ "$(id -u)" -eq 0 ]; then
+  echo "run-on-linux.sh: warning: running as root: Wine runs as root too, in the prefix $prefix." >&2
+  echo "Run this script as your own user, and only what needs root with sudo." >&2
+fi
 
 # The program offers COM1 to COM20.
 case $com in
@@ -182,7 +188,7 @@ or: sudo setserial $real_device low_latency"
     {
       echo "run-on-linux.sh: warning: $real_device is a USB serial adapter whose latency timer is $latency ms:"
       echo "it holds every answer of the QV-6100 that long, which slows the update down. Lower it to 1 ms"
-      echo "(until the adapter is unplugged) with --low-latency as root, or:"
+      echo "(until the adapter is unplugged) with --low-latency where you may write that file, or as root:"
       echo "  echo 1 | sudo tee $timer"
       echo "or: sudo setserial $real_device low_latency"
     } >&2
