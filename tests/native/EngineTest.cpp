@@ -15,22 +15,11 @@ namespace
 using Replies = std::vector<Reply>;
 
 const Bytes kQuery = Text(";;;TY;");
-const Bytes kBurst(10, 0x00);
 
 // Answers the identification query with the given replies.
 void AnswerIdentify(const Replies& replies)
 {
     SetResponder([replies](const Bytes&, std::size_t index) { return index == 0 ? replies : Replies(); });
-}
-
-Bytes Program()
-{
-    return Bytes(WriteControlProgram, WriteControlProgram + kWriteControlProgramBytes);
-}
-
-Bytes Image()
-{
-    return Bytes(FirmwareImage, FirmwareImage + kFirmwareImageBytes);
 }
 
 class WritingTest : public LinkTest
@@ -217,7 +206,7 @@ TEST_F(WritingTest, ProgramLoadsByteByByte)
     TheScreen() = Screen();
     EXPECT_EQ(1, dlg->LoadWriteControlProgram());
     const Bytes written = Written();
-    const Bytes program = Program();
+    const Bytes program(WriteControlProgram, WriteControlProgram + kWriteControlProgramBytes);
     EXPECT_TRUE(std::equal(written.begin() + 11, written.end(), program.begin(), program.end()));
     EXPECT_EQ(1, g_rxRun.load()) << "the receive thread is running again for the transfer";
     const Screen& screen = TheScreen();
@@ -292,7 +281,7 @@ TEST_F(WritingTest, TransferPutsEveryChunkInPlaceOnce)
     const std::size_t before = Written().size();
     EXPECT_EQ(1, dlg->TransferFirmware(FirmwareImage));
     EXPECT_TRUE(m_unit->complete());
-    EXPECT_TRUE(m_unit->image() == Image());
+    EXPECT_TRUE(m_unit->image() == Bytes(FirmwareImage, FirmwareImage + kFirmwareImageBytes));
     const Bytes written = Written();
     EXPECT_TRUE(std::equal(written.begin() + static_cast<std::ptrdiff_t>(before), written.end(),
                            TransferStream().begin(), TransferStream().end()));
@@ -334,7 +323,7 @@ TEST_F(WorldTest, WholeUpdateWritesEveryByteOnceInOrder)
     Connect("--s1 auto");
     dlg->RunUpdate();
     Bytes expected = kQuery;
-    expected.insert(expected.end(), kBurst.begin(), kBurst.end());
+    expected.insert(expected.end(), 10, 0x00);
     expected.push_back(0x55);
     expected.insert(expected.end(), WriteControlProgram, WriteControlProgram + kWriteControlProgramBytes);
     expected.insert(expected.end(), TransferStream().begin(), TransferStream().end());

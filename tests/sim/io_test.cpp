@@ -153,25 +153,6 @@ TEST_F(PtyTest, EveryByteValuePassesUntranslatedBothWays)
     ::close(pc);
 }
 
-TEST_F(PtyTest, PcMayCloseAndReopen)
-{
-    for (int round = 0; round < 3; ++round)
-    {
-        const int pc = openAsPc();
-        ASSERT_GE(pc, 0);
-        const std::vector<std::uint8_t> query{';', 'T', 'Y', ';', static_cast<std::uint8_t>(round)};
-        ASSERT_TRUE(writeAll(pc, query));
-        EXPECT_EQ(readFor(port_.master, query.size(), std::chrono::seconds(5)), query);
-        ::close(pc);
-        // With the PC gone the master neither hangs up nor errors.
-        pollfd p{port_.master, POLLIN, 0};
-        EXPECT_EQ(::poll(&p, 1, 0), 0);
-        std::uint8_t byte = 0;
-        EXPECT_EQ(::read(port_.master, &byte, 1), -1);
-        EXPECT_EQ(errno, EAGAIN);
-    }
-}
-
 TEST(Publishing, LinkReplacesLinksAndEmptyDirectoriesOnly)
 {
     TempDir dir;

@@ -118,20 +118,6 @@ TEST(SimProcessNormal, PortMayBeClosedAndReopened)
     EXPECT_FALSE(sim.log().hasNote("error")) << "the master saw no hang-up between the PC's opens";
 }
 
-TEST(SimProcessWriting, LineIsRawWithoutPcSettings)
-{
-    SimProcess sim(Args{"--mode", "writing"});
-    ASSERT_READY(sim);
-    Port port(sim.link(), false);
-    align(port);
-    // Flow-control, CR/LF, interrupt, EOF and suspend characters must pass verbatim.
-    const Bytes body{0x0D, 0x0A, 0x11, 0x13, 0x03, 0x04, 0x1A, 0x7F, 0xFF, 0x0D};
-    Bytes program{0x00, static_cast<std::uint8_t>(body.size())};
-    program.insert(program.end(), body.begin(), body.end());
-    const auto script = preludeExchanges(program);
-    converse(port, std::vector<Exchange>(script.begin() + 2, script.end()));
-}
-
 TEST(SimProcessWriting, PartialImageAfterEachAcknowledgedBlock)
 {
     SimProcess sim(Args{"--mode", "writing", "--image-out", "@DIR@/image.bin"});

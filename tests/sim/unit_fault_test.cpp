@@ -119,16 +119,6 @@ TEST_P(FaultAtStep, ChangesExactlyThatAnswer)
     Bytes expected = before;
     switch (kind)
     {
-    case FaultKind::Silence:
-        EXPECT_TRUE(driver.unit.silenced());
-        break;
-    case FaultKind::Wrong:
-    {
-        const Bytes wrong = target.step == Step::Ty ? bytesOf("TY211;") : Bytes{kWrongByte};
-        expected.insert(expected.end(), wrong.begin(), wrong.end());
-        expected.insert(expected.end(), after.begin(), after.end());
-        break;
-    }
     case FaultKind::Extra:
     {
         expected.insert(expected.end(), genuine.begin(), genuine.end());
@@ -139,21 +129,6 @@ TEST_P(FaultAtStep, ChangesExactlyThatAnswer)
         const auto writes = driver.writes();
         EXPECT_TRUE(std::any_of(writes.begin(), writes.end(), [&](const Write& w) { return w.bytes == twice; }))
             << "the doubled answer goes in one write";
-        break;
-    }
-    case FaultKind::Unplug:
-    case FaultKind::Flood:
-    {
-        const auto kindOut = kind == FaultKind::Unplug ? Output::Kind::Unplug : Output::Kind::Flood;
-        ASSERT_EQ(driver.count(kindOut), 1u);
-        const Output& last = lastNonNote(driver);
-        EXPECT_EQ(last.kind, kindOut) << "nothing is sent after it";
-        EXPECT_EQ(last.time, kT0 + static_cast<Nanos>(k) * kGap);
-        if (kind == FaultKind::Flood)
-        {
-            EXPECT_EQ(last.count, kFloodBytes);
-        }
-        EXPECT_TRUE(driver.unit.silenced());
         break;
     }
     case FaultKind::UnplugAfter:
@@ -167,8 +142,7 @@ TEST_P(FaultAtStep, ChangesExactlyThatAnswer)
         EXPECT_TRUE(driver.unit.silenced());
         break;
     }
-    case FaultKind::Delay:
-    case FaultKind::Stall:
+    default:  // stall
     {
         expected.insert(expected.end(), genuine.begin(), genuine.end());
         expected.insert(expected.end(), after.begin(), after.end());
@@ -178,8 +152,6 @@ TEST_P(FaultAtStep, ChangesExactlyThatAnswer)
                                 [&](const Write& w) { return w.at == due && w.bytes == genuine; }));
         break;
     }
-    case FaultKind::None:
-        break;
     }
     EXPECT_EQ(driver.sent(), expected);
 }
@@ -192,10 +164,11 @@ std::string targetName(const ::testing::TestParamInfo<FaultAtStep::ParamType>& i
     return name;
 }
 
+// Silence, wrong, unplug, flood and delay are tried at every answer of an
+// update by the native fault sweep, against the program itself.
 INSTANTIATE_TEST_SUITE_P(AllKinds, FaultAtStep,
-                         ::testing::Combine(::testing::Values(FaultKind::Silence, FaultKind::Wrong, FaultKind::Extra,
-                                                              FaultKind::Unplug, FaultKind::Flood, FaultKind::Delay,
-                                                              FaultKind::UnplugAfter, FaultKind::Stall),
+                         ::testing::Combine(::testing::Values(FaultKind::Extra, FaultKind::UnplugAfter,
+                                                              FaultKind::Stall),
                                             ::testing::ValuesIn(kTargets)),
                          targetName);
 

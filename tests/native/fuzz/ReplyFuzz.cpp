@@ -40,11 +40,6 @@ const std::int64_t kMostDelayMs = 4095;
 const std::size_t kMostWaits = 12 * 3 + kFirmwareImageBytes / 128;
 // The identification's first wait and the renewals a busy unit may have.
 const std::size_t kMostIdentifyWaits = 1 + 10;
-const char* const kOpNames[kOpCount] = {"DetectDevice",   "SyncBitRate",  "LoadWriteControlProgram",
-                                        "TransferFirmware", "WaitForBytes", "ring loop"};
-
-int g_lastOp = 0;
-int g_lastResult = 0;
 
 [[noreturn]] void Broken(const char* what)
 {
@@ -194,16 +189,6 @@ void RingLoop(CUpdateDlg& dlg, const Script& script, int capacity, std::uint32_t
 }
 }  // namespace
 
-const char* LastOperation()
-{
-    return kOpNames[g_lastOp];
-}
-
-int LastResult()
-{
-    return g_lastResult;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     Reader in(data, size);
@@ -324,8 +309,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
     qvtest::SetSleepHook(nullptr);
-    g_lastOp = op;
-    g_lastResult = result;
 
     const qvtest::TimerState timer = qvtest::Timer(TIMEOUT_TIMER_ID);
     if (op != kRingLoop)

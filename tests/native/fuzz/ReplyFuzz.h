@@ -27,6 +27,3 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-// The operation the last input ran, and what it returned.
-const char* LastOperation();
-int LastResult();

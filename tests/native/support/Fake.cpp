@@ -276,6 +276,25 @@ void RunReceiver()
         return;
     HandBaton();
 }
+// Windows of the fake desktop, for message dispatch.
+HWND NewWindow(CWnd* window)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    HWND h = reinterpret_cast<HWND>(w.nextHwnd++);
+    w.windows[h] = window;
+    return h;
+}
+
+void ForgetWindow(HWND hWnd)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    w.windows.erase(hWnd);
+    w.controls.erase(hWnd);
+    if (w.dialog == hWnd)
+        w.dialog = nullptr;
+}
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -473,24 +492,6 @@ Screen& TheScreen()
     return W().screen;
 }
 
-HWND NewWindow(CWnd* window)
-{
-    World& w = W();
-    std::lock_guard<std::mutex> g(w.lock);
-    HWND h = reinterpret_cast<HWND>(w.nextHwnd++);
-    w.windows[h] = window;
-    return h;
-}
-
-void ForgetWindow(HWND hWnd)
-{
-    World& w = W();
-    std::lock_guard<std::mutex> g(w.lock);
-    w.windows.erase(hWnd);
-    w.controls.erase(hWnd);
-    if (w.dialog == hWnd)
-        w.dialog = nullptr;
-}
 }  // namespace qvtest
 
 // ---------------------------------------------------------------------------
@@ -674,7 +675,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     {
         const std::int64_t now = NowLocked(w);
         for (const qvtest::Reply& reply : w.responder(bytes, index))
-            ScheduleLocked(w, now + reply.delayMs, reply.bytes, reply.cut);
+            ScheduleLocked(w, now + reply.delayMs, reply.bytes);
     }
     if (lpNumberOfBytesWritten)
         *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
@@ -975,7 +976,7 @@ CWinThread::~CWinThread()
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd)
 {
-    m_hWnd = qvtest::NewWindow(this);
+    m_hWnd = NewWindow(this);
     std::lock_guard<std::mutex> g(W().lock);
     W().dialog = m_hWnd;
 }
@@ -983,8 +984,8 @@ CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate
 CDialog::~CDialog()
 {
     for (auto& control : m_controls)
-        qvtest::ForgetWindow(control.second.m_hWnd);
-    qvtest::ForgetWindow(m_hWnd);
+        ForgetWindow(control.second.m_hWnd);
+    ForgetWindow(m_hWnd);
 }
 
 CWnd* CDialog::GetDlgItem(int nID)
@@ -993,7 +994,7 @@ CWnd* CDialog::GetDlgItem(int nID)
     if (it == m_controls.end())
     {
         it = m_controls.emplace(std::piecewise_construct, std::forward_as_tuple(nID), std::forward_as_tuple()).first;
-        it->second.m_hWnd = qvtest::NewWindow(&it->second);
+        it->second.m_hWnd = NewWindow(&it->second);
         std::lock_guard<std::mutex> g(W().lock);
         W().controls[it->second.m_hWnd] = nID;
     }

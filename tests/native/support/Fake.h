@@ -57,7 +57,6 @@ struct Reply
 {
     std::int64_t delayMs;
     Bytes bytes;
-    bool cut = false;  // instead of bytes, the cable is pulled then (see UnplugAtWrite)
 };
 using Responder = std::function<std::vector<Reply>(const Bytes& written, std::size_t writeIndex)>;
 void SetResponder(Responder responder);
@@ -133,10 +132,6 @@ struct Screen
     std::vector<int> answers;  // what the message boxes return, in turn; IDOK once these run out
 };
 Screen& TheScreen();
-
-// Windows of the fake desktop, for message dispatch.
-HWND NewWindow(CWnd* window);
-void ForgetWindow(HWND hWnd);
 
 // ---- The registry record of update/Registry.h (support/Dialog.cpp) ------------------
 struct Registry

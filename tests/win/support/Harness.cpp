@@ -103,11 +103,8 @@ void MakePortAbsent(int com)
 
 // ---------------------------------------------------------------------------
 
-void DeleteMarkerKey()
+namespace
 {
-    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMarkerKey);
-}
-
 void CreateMarkerKey()
 {
     HKEY h = nullptr;
@@ -115,25 +112,17 @@ void CreateMarkerKey()
                                                nullptr, &h, nullptr));
     ::RegCloseKey(h);
 }
+}  // namespace
+
+void DeleteMarkerKey()
+{
+    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMarkerKey);
+}
+
 
 void SetMarkerValue(DWORD value)
 {
-    CreateMarkerKey();
-    HKEY h = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, 0, KEY_SET_VALUE, &h));
-    ::RegSetValueExA(h, kMarkerValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    ::RegCloseKey(h);
-}
-
-bool GetMarkerValue(DWORD& value)
-{
-    HKEY h = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS)
-        return false;
-    DWORD size = sizeof value;
-    const LONG rc = ::RegQueryValueExA(h, kMarkerValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-    ::RegCloseKey(h);
-    return rc == ERROR_SUCCESS;
+    SetMarkerRaw(REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof value));
 }
 
 void SetMarkerRaw(DWORD type, const std::string& bytes)

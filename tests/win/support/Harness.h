@@ -48,9 +48,7 @@ void MakePortAbsent(int com);
 // Registry marker under HKEY_LOCAL_MACHINE\SOFTWARE\CORVANE\QV-6100 Update.
 
 void DeleteMarkerKey();
-void CreateMarkerKey();
 void SetMarkerValue(DWORD value);
-bool GetMarkerValue(DWORD& value);
 // "Data" with any type and bytes, and read back as it is stored.
 void SetMarkerRaw(DWORD type, const std::string& bytes);
 bool GetMarkerRaw(DWORD& type, std::string& bytes);
