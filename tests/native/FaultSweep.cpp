@@ -30,7 +30,8 @@ const int kOther = 5;
 // unit switches to writing mode at the first alignment byte.
 const int kLatencyMs = 4;
 const int kEraseMs = 5;
-const char kBaseOptions[] = "--s1 auto --latency 4 --erase-ms 5 ";
+const std::string kBaseOptions =
+    "--s1 auto --latency " + std::to_string(kLatencyMs) + " --erase-ms " + std::to_string(kEraseMs) + " ";
 const DWORD kMarker = 3120;
 // Sampled through the echoes and the chunks, besides the first and last of
 // each run of them: so many apart that the two parts take about as long.

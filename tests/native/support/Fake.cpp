@@ -60,7 +60,7 @@ struct ThreadObject
 
 char g_portTag;  // the open port's handle points here
 
-// What Reset starts afresh.
+// What ResetWorld starts afresh.
 struct Scene
 {
     qvtest::ClockMode mode = qvtest::ClockMode::Virtual;
@@ -276,6 +276,7 @@ void RunReceiver()
         return;
     HandBaton();
 }
+
 // Windows of the fake desktop, for message dispatch.
 HWND NewWindow(CWnd* window)
 {
@@ -306,7 +307,7 @@ void ResetWorld(ClockMode mode)
 {
     World& w = W();
     if (!w.threads.empty())
-        Fail("Reset with a thread still running");
+        Fail("ResetWorld with a thread still running");
     std::lock_guard<std::mutex> g(w.lock);
     static_cast<Scene&>(w) = Scene();
     w.mode = mode;

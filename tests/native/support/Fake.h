@@ -61,7 +61,7 @@ struct Reply
 using Responder = std::function<std::vector<Reply>(const Bytes& written, std::size_t writeIndex)>;
 void SetResponder(Responder responder);
 
-// The simulator's protocol core as the device, until the next Reset or
+// The simulator's protocol core as the device, until the next ResetWorld or
 // Connect: it reads every byte the PC writes when the PC writes it, and what
 // it sends (answers, floods, a pulled cable) arrives at the times it gives.
 const qvsim::Unit& ConnectUnit(const qvsim::Config& config);
@@ -96,7 +96,7 @@ struct TimerState
     bool armed = false;
     std::int64_t lastSetMs = 0;  // clock at the last SetTimer
     UINT periodMs = 0;           // its period, after Windows' minimum of 10 ms
-    std::size_t sets = 0;        // SetTimer calls since Reset
+    std::size_t sets = 0;        // SetTimer calls since ResetWorld
 };
 TimerState Timer(UINT_PTR id);
 
