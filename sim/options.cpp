@@ -248,6 +248,8 @@ Table optionTable(Options& options, Pending& given)
         {"--question-first", [&] { unit.questionFirst = true; }},
         {"--question-only", [&] { unit.questionOnly = true; }},
         {"--after", [&] { unit.fault.after = true; }},
+        {"--fault-once", [&] { unit.faultOnce = true; }},
+        {"--one-update", [&] { unit.oneUpdate = true; }},
         {"--help", [&] { options.help = true; }},
         {"-h", [&] { options.help = true; }},
     };
@@ -327,9 +329,11 @@ Options parse(const std::vector<std::string>& args)
         throw ParseError("--fault and --at go together");
     }
     if (!given.fault &&
-        (given.index || given.faultByte || given.floodBytes || given.faultMs || given.floodSeed || unit.fault.after))
+        (given.index || given.faultByte || given.floodBytes || given.faultMs || given.floodSeed || unit.fault.after ||
+         unit.faultOnce))
     {
-        throw ParseError("--index, --fault-byte, --flood-bytes, --flood-seed, --fault-ms and --after need --fault");
+        throw ParseError(
+            "--index, --fault-byte, --flood-bytes, --flood-seed, --fault-ms, --after and --fault-once need --fault");
     }
     if (given.fault)
     {
@@ -416,10 +420,23 @@ Publishing and lifetime:
                         two lowercase digits separated by single spaces. Without
                         --log the notes go to stderr.
   --program-out FILE    write the received write-control program when complete
+                        (the last update's)
   --image-out FILE      write the 262144-byte flash image (unwritten bytes 0xff)
-                        after every acknowledged block and at exit once the block
-                        transfer has started
+                        after every acknowledged block and at exit once a block
+                        transfer has started: the flash as the last update left it
   --help, -h            this text
+
+Updates:
+  One start serves any number of updates, as a unit that its user switches
+  off and on between them. Once the line has been quiet for 2 s (twice the
+  longest wait of an update: the PC gives up on an answer after 1 s), the next
+  byte finds the unit as at power-on: in the mode --mode gives (with --s1 auto
+  normal mode until the first 0x00), nothing pending, the fault armed again;
+  the flash keeps what was written to it. The wire log notes each one:
+  "# power-on after N ms of quiet: update K, mode ...". An unplugged line
+  stays unplugged.
+  --one-update          serve one update only: afterwards the unit stays as it
+                        ended (complete, or silent after an error)
 
 Normal mode (";"-terminated ASCII commands, at most 64 bytes each; longer
 commands are answered "?;" at their ";"):
@@ -449,7 +466,7 @@ Firmware writing mode:
   answered 0xAA. A wrong block checksum is answered 0x15 and the unit then
   expects the same block again (0x57 0x00 ...).
 
-Fault injection (one per run, fired at the first matching answer):
+Fault injection (one per update, fired at the first matching answer):
   --fault KIND          silence | wrong | extra | unplug | unplug-after | flood | delay | stall
   --at STEP             ty      TY reply (the N-th TY query; with --question-only
                                 the "?;" that answers it)
@@ -476,6 +493,8 @@ Fault injection (one per run, fired at the first matching answer):
                         --fault-byte in a write of its own; extra = the answer once
                         more in a write of its own; unplug, unplug-after = the cut;
                         flood = the flood; delay, stall = the unit stalls MS
+  --fault-once          the fault strikes in the first update only (default:
+                        in every update)
   KIND: silence = send nothing, answer nothing more; wrong = a wrong answer;
   extra = the answer twice in one write; unplug = close the pty master and
   unpublish it, log "# unplugged", keep running; unplug-after = send the

@@ -140,11 +140,35 @@ Unit::Unit(const Config& config) : config_(config), image_(kFlashSize, 0xFF)
         const Nanos bitsPerByteNanos = 10LL * 1000000000LL;
         byteTime_ = (bitsPerByteNanos + config_.baud - 1) / config_.baud;
     }
+    powerOn(0, 0);
+}
+
+// As at power-on: the mode the switch S1 selects, nothing received, nothing
+// pending. The flash keeps what was written to it.
+void Unit::powerOn(Nanos at, Nanos quiet)
+{
+    s_ = Session{};
     if (config_.startInWriting)
     {
-        writing_ = true;
-        state_ = State::Align;
+        s_.writing = true;
+        s_.state = State::Align;
     }
+    lineUsed_ = false;
+    if (quiet == 0)
+    {
+        return;
+    }
+    ++update_;
+    faultFired_ = config_.faultOnce;
+    if (!tx_.empty())
+    {
+        tx_.clear();
+        note("pending answers dropped by the power cycle", at);
+    }
+    note("power-on after " + std::to_string(quiet / kNanosPerMs) + " ms of quiet: update " +
+             std::to_string(update_) + ", mode " + (s_.writing ? "writing" : "normal") +
+             (config_.s1Auto ? " (s1 auto)" : ""),
+         at);
 }
 
 void Unit::receive(const std::uint8_t* data, std::size_t size, Nanos readTime)
@@ -183,7 +207,7 @@ Nanos Unit::txDue() const
 
 Nanos Unit::rxDue() const
 {
-    return rx_.empty() ? kNever : std::max(rx_.front().due, stallUntil_);
+    return rx_.empty() ? kNever : std::max(rx_.front().due, s_.stallUntil);
 }
 
 Nanos Unit::nextDue() const
@@ -219,6 +243,7 @@ std::vector<Output> Unit::advance(Nanos now)
 void Unit::emitTx()
 {
     const Nanos at = txDue();
+    lastActivity_ = std::max(lastActivity_, at);
     Pending& front = tx_.front();
     switch (front.kind)
     {
@@ -320,7 +345,7 @@ Unit::Reply Unit::shape(Step step, std::uint32_t index, Bytes bytes, Nanos at)
     {
     case FaultKind::Silence:
         reply.kind = Reply::Kind::Nothing;
-        silenced_ = true;
+        s_.silenced = true;
         text += ": answer withheld, unit stalls";
         break;
     case FaultKind::Wrong:
@@ -343,7 +368,7 @@ Unit::Reply Unit::shape(Step step, std::uint32_t index, Bytes bytes, Nanos at)
     }
     case FaultKind::Unplug:
         reply.kind = Reply::Kind::Unplug;
-        silenced_ = true;
+        s_.silenced = true;
         break;
     case FaultKind::UnplugAfter:
         // The same as 'unplug' with --after.
@@ -351,7 +376,7 @@ Unit::Reply Unit::shape(Step step, std::uint32_t index, Bytes bytes, Nanos at)
         break;
     case FaultKind::Flood:
         reply.kind = Reply::Kind::Flood;
-        silenced_ = true;
+        s_.silenced = true;
         text += ": " + std::to_string(fault.floodBytes) + " bytes";
         break;
     case FaultKind::Delay:
@@ -360,7 +385,7 @@ Unit::Reply Unit::shape(Step step, std::uint32_t index, Bytes bytes, Nanos at)
         break;
     case FaultKind::Stall:
         reply.at += fault.delay;
-        stallUntil_ = at + fault.delay;
+        s_.stallUntil = at + fault.delay;
         text += ": unit stalls " + std::to_string(fault.delay / kNanosPerMs) + " ms";
         break;
     case FaultKind::None:
@@ -377,7 +402,7 @@ void Unit::shapeAfter(Reply& reply, std::string& text, Nanos at)
     switch (fault.kind)
     {
     case FaultKind::Silence:
-        silenced_ = true;
+        s_.silenced = true;
         text += ": answer sent, then the unit stalls";
         break;
     case FaultKind::Wrong:
@@ -391,17 +416,17 @@ void Unit::shapeAfter(Reply& reply, std::string& text, Nanos at)
     case FaultKind::Unplug:
     case FaultKind::UnplugAfter:
         reply.kind = Reply::Kind::BytesThenUnplug;
-        silenced_ = true;
+        s_.silenced = true;
         text += ": answer sent, then the line is cut";
         break;
     case FaultKind::Flood:
         reply.kind = Reply::Kind::BytesThenFlood;
-        silenced_ = true;
+        s_.silenced = true;
         text += ": answer sent, then " + std::to_string(fault.floodBytes) + " bytes";
         break;
     case FaultKind::Delay:
     case FaultKind::Stall:
-        stallUntil_ = at + fault.delay;
+        s_.stallUntil = at + fault.delay;
         text += ": answer sent, then the unit stalls " + std::to_string(fault.delay / kNanosPerMs) + " ms";
         break;
     case FaultKind::None:
@@ -441,21 +466,27 @@ void Unit::error(const std::string& text, Nanos at)
 void Unit::errorSilent(const std::string& text, Nanos at)
 {
     note("error: " + text + "; unit goes silent", at);
-    silenced_ = true;
+    s_.silenced = true;
 }
 
 void Unit::emitFile(Output::Kind kind, Nanos at)
 {
-    out_.push_back({kind, at, {}, {}, static_cast<std::uint32_t>(block_)});
+    out_.push_back({kind, at, {}, {}, static_cast<std::uint32_t>(s_.block)});
 }
 
 void Unit::process(std::uint8_t byte, Nanos at)
 {
-    if (silenced_)
+    if (lineUsed_ && !config_.oneUpdate && at - lastActivity_ >= kPowerCycleQuiet)
+    {
+        powerOn(at, at - lastActivity_);
+    }
+    lineUsed_ = true;
+    lastActivity_ = std::max(lastActivity_, at);
+    if (s_.silenced)
     {
         return;
     }
-    if (writing_)
+    if (s_.writing)
     {
         processWriting(byte, at);
     }
@@ -467,10 +498,10 @@ void Unit::process(std::uint8_t byte, Nanos at)
 
 void Unit::enterWriting(Nanos at, const char* why)
 {
-    writing_ = true;
-    state_ = State::Align;
-    command_.clear();
-    commandOverflow_ = false;
+    s_.writing = true;
+    s_.state = State::Align;
+    s_.command.clear();
+    s_.commandOverflow = false;
     if (!tx_.empty())
     {
         // A power cycle loses answers that had not left yet.
@@ -491,17 +522,17 @@ void Unit::processNormal(std::uint8_t byte, Nanos at)
     if (byte == ';')
     {
         handleCommand(at);
-        command_.clear();
-        commandOverflow_ = false;
+        s_.command.clear();
+        s_.commandOverflow = false;
         return;
     }
-    if (command_.size() < kMaxCommand)
+    if (s_.command.size() < kMaxCommand)
     {
-        command_.push_back(static_cast<char>(byte));
+        s_.command.push_back(static_cast<char>(byte));
     }
     else
     {
-        commandOverflow_ = true;
+        s_.commandOverflow = true;
     }
 }
 
@@ -511,13 +542,13 @@ void Unit::handleCommand(Nanos at)
     {
         return;
     }
-    if (commandOverflow_)
+    if (s_.commandOverflow)
     {
         error("command longer than " + std::to_string(kMaxCommand) + " bytes discarded", at);
         queueWrite(toBytes("?;"), at);
         return;
     }
-    if (command_.empty())
+    if (s_.command.empty())
     {
         if (config_.emptyError)
         {
@@ -525,7 +556,7 @@ void Unit::handleCommand(Nanos at)
         }
         return;
     }
-    if (command_ == "TY")
+    if (s_.command == "TY")
     {
         answerTy(at);
         return;
@@ -535,7 +566,7 @@ void Unit::handleCommand(Nanos at)
 
 void Unit::answerTy(Nanos at)
 {
-    const std::uint32_t index = tyCount_++;
+    const std::uint32_t index = s_.tyCount++;
     const bool wrongTy = config_.fault.kind == FaultKind::Wrong && config_.fault.at == Step::Ty;
     // With a wrong-TY fault, --fifth names the wrong reply's character and the others stay genuine.
     const char fifth = wrongTy ? '0' : config_.fifth;
@@ -565,7 +596,7 @@ void Unit::answerTy(Nanos at)
 
 void Unit::processWriting(std::uint8_t byte, Nanos at)
 {
-    switch (state_)
+    switch (s_.state)
     {
     case State::Normal:
         break;
@@ -573,35 +604,35 @@ void Unit::processWriting(std::uint8_t byte, Nanos at)
     case State::AwaitConfirm:
         if (byte == kSyncByte)
         {
-            if (++zeros_ < kBurstLength)
+            if (++s_.zeros < kBurstLength)
             {
                 return;
             }
-            zeros_ = 0;
-            if (ignoredBursts_ < config_.silentBursts)
+            s_.zeros = 0;
+            if (s_.ignoredBursts < config_.silentBursts)
             {
-                ++ignoredBursts_;
-                note("alignment burst ignored (" + std::to_string(ignoredBursts_) + " of " +
+                ++s_.ignoredBursts;
+                note("alignment burst ignored (" + std::to_string(s_.ignoredBursts) + " of " +
                          std::to_string(config_.silentBursts) + ")",
                      at);
                 return;
             }
-            queueReply(shape(Step::Sync, answeredBursts_++, Bytes{kSyncByte}, at));
-            state_ = State::AwaitConfirm;
+            queueReply(shape(Step::Sync, s_.answeredBursts++, Bytes{kSyncByte}, at));
+            s_.state = State::AwaitConfirm;
             return;
         }
-        if (state_ == State::AwaitConfirm && byte == kConfirmByte)
+        if (s_.state == State::AwaitConfirm && byte == kConfirmByte)
         {
-            if (zeros_ != 0)
+            if (s_.zeros != 0)
             {
-                error("incomplete alignment burst of " + std::to_string(zeros_) + " bytes before 0x55", at);
-                zeros_ = 0;
+                error("incomplete alignment burst of " + std::to_string(s_.zeros) + " bytes before 0x55", at);
+                s_.zeros = 0;
             }
             queueReply(shape(Step::Confirm, 0, Bytes{kAa}, at));
-            state_ = State::Program;
+            s_.state = State::Program;
             return;
         }
-        if (state_ == State::Align)
+        if (s_.state == State::Align)
         {
             error("byte " + hex8(byte) + " during alignment ignored", at);
         }
@@ -614,89 +645,89 @@ void Unit::processWriting(std::uint8_t byte, Nanos at)
         processProgramByte(byte, at);
         return;
     case State::Erasing:
-        if (at < eraseEnd_)
+        if (at < s_.eraseEnd)
         {
             error("byte " + hex8(byte) + " received while erasing ignored", at);
             return;
         }
-        state_ = State::BlockCommand;
+        s_.state = State::BlockCommand;
         processWriting(byte, at);
         return;
     case State::BlockCommand:
         if (byte != kWriteCommand)
         {
-            errorSilent("block " + std::to_string(block_) + ": expected write command 0x57, got " + hex8(byte), at);
+            errorSilent("block " + std::to_string(s_.block) + ": expected write command 0x57, got " + hex8(byte), at);
             return;
         }
         blocksStarted_ = true;
-        state_ = State::BlockCommandZero;
+        s_.state = State::BlockCommandZero;
         return;
     case State::BlockCommandZero:
         if (byte != 0x00)
         {
-            errorSilent("block " + std::to_string(block_) + ": expected 0x00 after 0x57, got " + hex8(byte), at);
+            errorSilent("block " + std::to_string(s_.block) + ": expected 0x00 after 0x57, got " + hex8(byte), at);
             return;
         }
-        header_.clear();
-        state_ = State::Header;
-        queueReply(shape(Step::Open, static_cast<std::uint32_t>(block_), Bytes{kAck}, at));
+        s_.header.clear();
+        s_.state = State::Header;
+        queueReply(shape(Step::Open, static_cast<std::uint32_t>(s_.block), Bytes{kAck}, at));
         return;
     case State::Header:
     {
-        header_.push_back(byte);
-        if (header_.size() < 8)
+        s_.header.push_back(byte);
+        if (s_.header.size() < 8)
         {
             return;
         }
-        const std::uint32_t address = bigEndian32(header_, 0);
-        const std::uint32_t size = bigEndian32(header_, 4);
-        const Block& expected = kBlockTable[block_];
+        const std::uint32_t address = bigEndian32(s_.header, 0);
+        const std::uint32_t size = bigEndian32(s_.header, 4);
+        const Block& expected = kBlockTable[s_.block];
         if (address != expected.address || size != expected.size)
         {
-            errorSilent("block " + std::to_string(block_) + " header: address " + hex32(address) + " size " +
+            errorSilent("block " + std::to_string(s_.block) + " header: address " + hex32(address) + " size " +
                             hex32(size) + ", expected " + hex32(expected.address) + " size " + hex32(expected.size),
                         at);
             return;
         }
-        state_ = State::ReadyReply;
-        queueReply(shape(Step::Ready, static_cast<std::uint32_t>(block_), Bytes{kGo}, at));
+        s_.state = State::ReadyReply;
+        queueReply(shape(Step::Ready, static_cast<std::uint32_t>(s_.block), Bytes{kGo}, at));
         return;
     }
     case State::ReadyReply:
         if (byte != kGo)
         {
-            errorSilent("block " + std::to_string(block_) + ": expected 0x11 after the header, got " + hex8(byte), at);
+            errorSilent("block " + std::to_string(s_.block) + ": expected 0x11 after the header, got " + hex8(byte), at);
             return;
         }
-        chunkInBlock_ = 0;
-        chunkPos_ = 0;
-        sum_ = 0;
-        state_ = State::ChunkData;
+        s_.chunkInBlock = 0;
+        s_.chunkPos = 0;
+        s_.sum = 0;
+        s_.state = State::ChunkData;
         return;
     case State::ChunkData:
     {
-        const Block& current = kBlockTable[block_];
-        const std::uint32_t offset = chunkInBlock_ * kChunkSize;
-        image_[current.address + offset + chunkPos_] = byte;
-        sum_ = static_cast<std::uint8_t>(sum_ + byte);
-        if (++chunkPos_ < kChunkSize)
+        const Block& current = kBlockTable[s_.block];
+        const std::uint32_t offset = s_.chunkInBlock * kChunkSize;
+        image_[current.address + offset + s_.chunkPos] = byte;
+        s_.sum = static_cast<std::uint8_t>(s_.sum + byte);
+        if (++s_.chunkPos < kChunkSize)
         {
             return;
         }
-        chunkPos_ = 0;
-        state_ = State::ChunkReply;
+        s_.chunkPos = 0;
+        s_.state = State::ChunkReply;
         queueReply(shape(Step::Chunk, (current.address + offset) / kChunkSize, Bytes{kGo}, at));
         return;
     }
     case State::ChunkReply:
         if (byte != kGo)
         {
-            const std::uint32_t chunk = (kBlockTable[block_].address + chunkInBlock_ * kChunkSize) / kChunkSize;
+            const std::uint32_t chunk = (kBlockTable[s_.block].address + s_.chunkInBlock * kChunkSize) / kChunkSize;
             errorSilent("expected 0x11 after chunk " + std::to_string(chunk) + ", got " + hex8(byte), at);
             return;
         }
-        ++chunkInBlock_;
-        state_ = chunkInBlock_ * kChunkSize == kBlockTable[block_].size ? State::Checksum : State::ChunkData;
+        ++s_.chunkInBlock;
+        s_.state = s_.chunkInBlock * kChunkSize == kBlockTable[s_.block].size ? State::Checksum : State::ChunkData;
         return;
     case State::Checksum:
         processChecksum(byte, at);
@@ -709,15 +740,15 @@ void Unit::processWriting(std::uint8_t byte, Nanos at)
 
 void Unit::processProgramByte(std::uint8_t byte, Nanos at)
 {
-    program_.push_back(byte);
-    const auto index = static_cast<std::uint32_t>(program_.size() - 1);
-    const bool last = program_.size() >= 2 && program_.size() == 2u + ((std::size_t{program_[0]} << 8) | program_[1]);
+    s_.program.push_back(byte);
+    const auto index = static_cast<std::uint32_t>(s_.program.size() - 1);
+    const bool last = s_.program.size() >= 2 && s_.program.size() == 2u + ((std::size_t{s_.program[0]} << 8) | s_.program[1]);
     if (!last)
     {
         queueReply(shape(Step::Echo, index, Bytes{byte}, at));
         return;
     }
-    note("program received: " + std::to_string(program_.size()) + " bytes; erasing flash", at);
+    note("program received: " + std::to_string(s_.program.size()) + " bytes; erasing flash", at);
     emitFile(Output::Kind::ProgramReceived, at);
     Reply echo = shape(Step::Echo, index, Bytes{byte}, at);
     if (echo.kind != Reply::Kind::Bytes)
@@ -727,9 +758,9 @@ void Unit::processProgramByte(std::uint8_t byte, Nanos at)
     }
     std::fill(image_.begin(), image_.end(), std::uint8_t{0xFF});
     // The erase starts once the last echo is out, however late that was.
-    eraseEnd_ = echo.at + config_.erase;
-    state_ = State::Erasing;
-    const Reply done = shape(Step::Erase, 0, Bytes{kAa}, eraseEnd_);
+    s_.eraseEnd = echo.at + config_.erase;
+    s_.state = State::Erasing;
+    const Reply done = shape(Step::Erase, 0, Bytes{kAa}, s_.eraseEnd);
     if (config_.erase == 0 && done.kind == Reply::Kind::Bytes && done.at == echo.at)
     {
         // Without an erase time the last echo and the completion byte leave together.
@@ -743,30 +774,30 @@ void Unit::processProgramByte(std::uint8_t byte, Nanos at)
 
 void Unit::processChecksum(std::uint8_t byte, Nanos at)
 {
-    const auto expected = static_cast<std::uint8_t>(0xFF - sum_);
-    const auto index = static_cast<std::uint32_t>(block_);
+    const auto expected = static_cast<std::uint8_t>(0xFF - s_.sum);
+    const auto index = static_cast<std::uint32_t>(s_.block);
     if (byte != expected)
     {
-        error("block " + std::to_string(block_) + " checksum " + hex8(byte) + ", expected " + hex8(expected) +
+        error("block " + std::to_string(s_.block) + " checksum " + hex8(byte) + ", expected " + hex8(expected) +
                   "; waiting for the block again",
               at);
-        state_ = State::BlockCommand;
+        s_.state = State::BlockCommand;
         queueReply(shape(Step::Ack, index, Bytes{kNak}, at));
         return;
     }
     emitFile(Output::Kind::BlockAcknowledged, at);
     const Reply reply = shape(Step::Ack, index, Bytes{kAck}, at);
-    if (block_ + 1 < kBlockCount)
+    if (s_.block + 1 < kBlockCount)
     {
-        ++block_;
-        state_ = State::BlockCommand;
+        ++s_.block;
+        s_.state = State::BlockCommand;
         queueReply(reply);
         return;
     }
-    state_ = State::Done;
+    s_.state = State::Done;
     if (reply.kind == Reply::Kind::Bytes && reply.genuine)
     {
-        complete_ = true;
+        s_.complete = true;
         note("complete", at);
     }
     queueReply(reply);

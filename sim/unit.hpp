@@ -26,6 +26,12 @@ constexpr std::uint32_t kChunkCount = kFlashSize / kChunkSize;
 constexpr std::size_t kBurstLength = 10;
 constexpr std::size_t kMaxCommand = 64;
 
+// The PC never waits longer than 1 s for an answer (an echo, a chunk's
+// answer, the completion byte): a line quiet for twice that means the update
+// has ended, and the next byte comes from a user who has switched the unit
+// off and on for the next one.
+constexpr Nanos kPowerCycleQuiet = 2000 * kNanosPerMs;
+
 struct Block
 {
     std::uint32_t address;
@@ -102,6 +108,11 @@ struct Config
     Nanos latency = 0;       // a USB adapter's latency timer: everything sent is held this long
 
     Fault fault;
+    bool faultOnce = false;  // the fault strikes in the first update only
+
+    // One update only: the unit stays as that update left it (complete, or
+    // silent after an error) until the program ends.
+    bool oneUpdate = false;
 };
 
 struct Output
@@ -144,12 +155,16 @@ public:
     // Processes everything due at or before `now`, in time order.
     std::vector<Output> advance(Nanos now);
 
-    bool writingMode() const { return writing_; }
-    bool silenced() const { return silenced_; }
-    bool complete() const { return complete_; }
+    bool writingMode() const { return s_.writing; }
+    bool silenced() const { return s_.silenced; }
+    // The current update (since the last power-on) completed.
+    bool complete() const { return s_.complete; }
+    // Some update has written to the flash since the program started.
     bool blockTransferStarted() const { return blocksStarted_; }
+    // Updates served so far: 1 until the first power cycle.
+    std::uint32_t update() const { return update_; }
     const Bytes& image() const { return image_; }
-    const Bytes& program() const { return program_; }
+    const Bytes& program() const { return s_.program; }
 
     // Time one byte occupies the line at the configured baud (0 if unpaced).
     Nanos byteTime() const { return byteTime_; }
@@ -239,30 +254,42 @@ private:
     Nanos lastTx_ = std::numeric_limits<Nanos>::min();
     std::vector<Output> out_;
 
-    State state_ = State::Normal;
-    bool writing_ = false;
-    bool silenced_ = false;
-    bool complete_ = false;
-    bool blocksStarted_ = false;
+    // What the unit holds between two power-ons; the flash (image_) outlives them.
+    struct Session
+    {
+        State state = State::Normal;
+        bool writing = false;
+        bool silenced = false;
+        bool complete = false;
+        Nanos stallUntil = 0;  // input is not looked at before this time
+
+        std::string command;
+        bool commandOverflow = false;
+        std::uint32_t tyCount = 0;
+
+        std::size_t zeros = 0;
+        std::uint32_t ignoredBursts = 0;
+        std::uint32_t answeredBursts = 0;
+
+        Bytes program;
+        Nanos eraseEnd = 0;
+
+        std::size_t block = 0;
+        Bytes header;
+        std::uint32_t chunkInBlock = 0;
+        std::uint32_t chunkPos = 0;
+        std::uint8_t sum = 0;
+    };
+
+    void powerOn(Nanos at, Nanos quiet);
+
+    Session s_;
     bool faultFired_ = false;
-    Nanos stallUntil_ = 0;  // input is not looked at before this time
+    bool blocksStarted_ = false;
+    std::uint32_t update_ = 1;
+    bool lineUsed_ = false;  // a byte has been received since the last power-on
+    Nanos lastActivity_ = 0;   // the last byte received or sent
 
-    std::string command_;
-    bool commandOverflow_ = false;
-    std::uint32_t tyCount_ = 0;
-
-    std::size_t zeros_ = 0;
-    std::uint32_t ignoredBursts_ = 0;
-    std::uint32_t answeredBursts_ = 0;
-
-    Bytes program_;
-    Nanos eraseEnd_ = 0;
-
-    std::size_t block_ = 0;
-    Bytes header_;
-    std::uint32_t chunkInBlock_ = 0;
-    std::uint32_t chunkPos_ = 0;
-    std::uint8_t sum_ = 0;
     Bytes image_;
 };
 

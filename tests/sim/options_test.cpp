@@ -107,7 +107,7 @@ TEST(Options, EveryValueReachesItsField)
     const std::string all = "--mode writing --s1 auto --fifth 7 --empty-error --silent --question-first "
                             "--question-gap 70 --split 4 --split-gap=45 --delay 12 --silent-bursts 3 "
                             "--erase-ms 250 --baud 9600 --latency 16 --fault flood --at chunk --index 2047 "
-                            "--fault-byte 0xA5 --flood-bytes 123 --fault-ms 9 --link /tmp/x --ready /tmp/r "
+                            "--fault-byte 0xA5 --flood-bytes 123 --fault-ms 9 --fault-once --one-update --link /tmp/x --ready /tmp/r "
                             "--stop-file /tmp/s --log /tmp/l --program-out /tmp/p --image-out /tmp/i --lifetime 2.5";
     const Options options = parsed(words(all));
     const Config& unit = options.unit;
@@ -132,6 +132,8 @@ TEST(Options, EveryValueReachesItsField)
     EXPECT_EQ(unit.fault.wrongByte, 0xA5);
     EXPECT_EQ(unit.fault.floodBytes, 123u);
     EXPECT_EQ(unit.fault.delay, 9 * kNanosPerMs);
+    EXPECT_TRUE(unit.faultOnce);
+    EXPECT_TRUE(unit.oneUpdate);
     EXPECT_EQ(options.link, "/tmp/x");
     EXPECT_EQ(options.readyFile, "/tmp/r");
     EXPECT_EQ(options.stopFile, "/tmp/s");
@@ -224,6 +226,7 @@ TEST(Options, BadValuesAreRejectedWithAMessage)
         {{"--fault", "stall", "--at", "ack"}, "--fault-ms"},
         {{"--after"}, "need --fault"},
         {{"--flood-seed", "7"}, "need --fault"},
+        {{"--fault-once"}, "need --fault"},
         {{"--fault", "flood", "--at", "ack", "--flood-seed", "-1"}, "--flood-seed"},
         {{"--fault", "wrong", "--at", "ty", "--fifth", "0"}, "--fifth"},
         {{"--question-first", "--question-only"}, "exclude"},

@@ -9,8 +9,8 @@ using namespace qvsim;
 namespace {
 
 constexpr Nanos kT0 = ms(1000);
-// After readyForBlocks()'s prelude.
-constexpr Nanos kBlocksStart = ms(100000);
+// Soon after readyForBlocks()'s prelude (2 s of quiet would be a power cycle).
+constexpr Nanos kBlocksStart = kT0 + ms(1000);
 
 Config writingConfig()
 {
@@ -180,7 +180,7 @@ TEST(BlockTransfer, BadChecksumIsRefusedAndTheBlockMayBeSentAgain)
     driver.clear();
     script.back().send[0] = good;
     script.back().answer = {0x06};
-    play(driver, script, kBlocksStart + ms(10000));
+    play(driver, script, kBlocksStart + ms(1000));
     EXPECT_EQ(driver.sent(), answersOf(script));
     EXPECT_EQ(driver.count(Output::Kind::BlockAcknowledged), 1u);
 }
@@ -236,6 +236,60 @@ TEST(BlockTransfer, DataByteWhereHandshakeIsDue)
     play(driver, broken, kBlocksStart);
     EXPECT_TRUE(driver.noted("expected 0x11 after chunk 0"));
     EXPECT_EQ(driver.sent(), (Bytes{0x06, 0x11, 0x11}));
+}
+
+// One start serves update after update: once the line has been quiet for
+// 2 s, the next byte finds the unit as at power-on, its fault armed again
+// (or not, with faultOnce), its flash as the last update left it. With
+// oneUpdate it stays as it ended.
+TEST(PowerCycle, AQuietLineMakesTheNextByteAUnitSwitchedOffAndOn)
+{
+    const Bytes firstImage = patternBytes(kFlashSize, 23);
+    const Bytes secondImage = patternBytes(kFlashSize, 29);
+    const auto first = fullUpdate(makeProgram(3, 1), firstImage);
+    const auto second = fullUpdate(makeProgram(4, 2), secondImage);
+    struct Case
+    {
+        const char* name;
+        bool oneUpdate;
+        bool faultOnce;
+        Nanos quiet;
+        bool served;
+        bool faulted;
+    };
+    const Case cases[] = {
+        {"2 s of quiet", false, false, kPowerCycleQuiet, true, true},
+        {"a little less", false, false, kPowerCycleQuiet - ms(1), false, false},
+        {"the fault once", false, true, kPowerCycleQuiet, true, false},
+        {"one update", true, false, ms(60000), false, false},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        Config config;
+        config.s1Auto = true;
+        config.oneUpdate = c.oneUpdate;
+        config.faultOnce = c.faultOnce;
+        config.fault.kind = FaultKind::Wrong;  // a wrong echo: the update goes on
+        config.fault.at = Step::Echo;
+        config.fault.index = 1;
+        UnitDriver driver(config);
+        const Nanos end = play(driver, first);
+        ASSERT_TRUE(driver.unit.complete());
+        driver.clear();
+
+        play(driver, second, end - ms(1) + c.quiet);
+        Bytes expected = c.served ? answersOf(second) : Bytes{};
+        if (c.faulted)
+        {
+            expected[3] = config.fault.wrongByte;  // after the alignment, the confirmation and echo 0
+        }
+        EXPECT_EQ(driver.sent(), expected);
+        EXPECT_TRUE(driver.unit.image() == (c.served ? secondImage : firstImage));
+        EXPECT_EQ(driver.noted("power-on after " + std::to_string(c.quiet / kNanosPerMs) +
+                               " ms of quiet: update 2, mode normal (s1 auto)"),
+                  c.served);
+    }
 }
 
 }  // namespace
