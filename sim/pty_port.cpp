@@ -3,12 +3,15 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace qvsim {
 
@@ -36,6 +39,67 @@ bool symlinkAtomic(const std::string& path, const std::string& target, std::stri
     }
     return true;
 }
+
+// The running programs that have the character device `device` open, as
+// "name (process N)"; in `hidden`, the suspects among those whose open files
+// this user may not see (a service of another user such as ModemManager).
+std::vector<std::string> programsHolding(dev_t device, std::vector<std::string>& hidden)
+{
+    std::vector<std::string> holders;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr)
+    {
+        return holders;
+    }
+    const std::string self = std::to_string(::getpid());
+    while (const dirent* entry = ::readdir(proc))
+    {
+        const std::string pid = entry->d_name;
+        if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self)
+        {
+            continue;
+        }
+        std::string name;
+        std::getline(std::ifstream("/proc/" + pid + "/comm"), name);
+        const std::string who = name + " (process " + pid + ")";
+        const std::string fds = "/proc/" + pid + "/fd";
+        DIR* open = ::opendir(fds.c_str());
+        if (open == nullptr)
+        {
+            if (errno == EACCES && name == "ModemManager")
+            {
+                hidden.push_back(who);
+            }
+            continue;
+        }
+        while (const dirent* fd = ::readdir(open))
+        {
+            struct stat info = {};
+            if (fd->d_name[0] != '.' && ::stat((fds + "/" + fd->d_name).c_str(), &info) == 0 &&
+                S_ISCHR(info.st_mode) && info.st_rdev == device)
+            {
+                holders.push_back(who);
+                break;
+            }
+        }
+        ::closedir(open);
+    }
+    ::closedir(proc);
+    return holders;
+}
+
+std::string joined(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items)
+    {
+        text += (text.empty() ? "" : ", ") + item;
+    }
+    return text;
+}
+
+const char* const kModemManagerAdvice =
+    "ModemManager, which probes USB serial adapters, stops with: sudo systemctl stop ModemManager";
 
 }  // namespace
 
@@ -98,7 +162,7 @@ std::optional<PtyPort> openPty(std::string& error)
     return port;
 }
 
-std::optional<PtyPort> openSerialDevice(const std::string& path, std::string& error)
+std::optional<PtyPort> openSerialDevice(const std::string& path, std::string& error, std::string* warning)
 {
     PtyPort port;
     port.path = path;
@@ -114,10 +178,18 @@ std::optional<PtyPort> openSerialDevice(const std::string& path, std::string& er
         error = notSerial;
         return std::nullopt;
     }
+    // Terminal programs and ModemManager open a port without locking it, and
+    // would read and write the unit's bytes alongside: they are named. A
+    // program that holds it locked may be one whose files this user cannot see.
+    std::vector<std::string> hidden;
+    const std::vector<std::string> holders = programsHolding(info.st_rdev, hidden);
+    const std::string busy = "--device " + path + " is busy: " +
+                             (holders.empty() ? std::string("another program holds it") : joined(holders) + " has it open") +
+                             ". Close that program and start again (" + kModemManagerAdvice + ")";
     port.master = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (port.master < 0)
     {
-        error = errno == EBUSY ? "--device " + path + " is busy: another program holds it" : describe("--device " + path);
+        error = errno == EBUSY ? busy : describe("--device " + path);
         return std::nullopt;
     }
     if (!::isatty(port.master))
@@ -127,11 +199,17 @@ std::optional<PtyPort> openSerialDevice(const std::string& path, std::string& er
         return std::nullopt;
     }
     // Programs that share serial ports politely take an flock on them.
-    if (::flock(port.master, LOCK_EX | LOCK_NB) != 0 || ::ioctl(port.master, TIOCEXCL) != 0)
+    if (!holders.empty() || ::flock(port.master, LOCK_EX | LOCK_NB) != 0 || ::ioctl(port.master, TIOCEXCL) != 0)
     {
-        error = "--device " + path + " is busy: another program holds it";
+        error = busy;
         closePty(port);
         return std::nullopt;
+    }
+    if (!hidden.empty() && warning != nullptr)
+    {
+        *warning = joined(hidden) + " is running and may open " + path +
+                   " (its open files are not visible to this user); if the unit's answers go astray: " +
+                   kModemManagerAdvice;
     }
     termios settings{};
     if (!makeRaw(port.master, error) || ::tcgetattr(port.master, &settings) != 0)

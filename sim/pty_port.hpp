@@ -23,8 +23,11 @@ struct PtyPort
 std::optional<PtyPort> openPty(std::string& error);
 // Opens the serial port at `path` as `master` (no slave): raw 9600 baud 8N1,
 // no flow control, held exclusively. Fails for a path that is not a serial
-// device or that another program holds.
-std::optional<PtyPort> openSerialDevice(const std::string& path, std::string& error);
+// device, that another program has open (naming it) or that another program
+// holds locked. `warning`, if given, receives a word about a program that may
+// open the port but whose open files this user cannot see.
+std::optional<PtyPort> openSerialDevice(const std::string& path, std::string& error,
+                                        std::string* warning = nullptr);
 void closePty(PtyPort& port);
 
 // Puts the termios of `fd` in raw 8N1 mode.

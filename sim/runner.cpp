@@ -99,11 +99,17 @@ bool Runner::start()
     }
     std::string error;
     const bool device = !options_.device.empty();
-    auto port = device ? openSerialDevice(options_.device, error) : openPty(error);
+    std::string warning;
+    auto port = device ? openSerialDevice(options_.device, error, &warning) : openPty(error);
     if (!port)
     {
         std::cerr << "qv6100-sim: " << error << "\n";
         return false;
+    }
+    if (!warning.empty())
+    {
+        std::cerr << "qv6100-sim: warning: " << warning << "\n";
+        log_.note("warning: " + warning);
     }
     port_ = *port;
     log_.note(std::string("qv6100-sim ") + (device ? "device " : "pty ") + port_.path);

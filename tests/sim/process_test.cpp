@@ -8,7 +8,12 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <thread>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <termios.h>
 #include <utility>
 
@@ -276,19 +281,65 @@ TEST(SimProcessLifetime, StopFileEndsTheRunAndKeepsFiles)
     EXPECT_EQ(saved[kChunkSize], 0xFF);
 }
 
+// A program that has `path` open without locking it, as a terminal program
+// or ModemManager has; ends with the object.
+class Holder
+{
+public:
+    explicit Holder(const std::string& path)
+    {
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+        pid_ = ::fork();
+        if (pid_ == 0)
+        {
+            ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fd);
+        // Holding it from the fork on, and named once it runs sleep.
+        std::string name;
+        for (int i = 0; i < 500 && name != "sleep"; ++i)
+        {
+            std::this_thread::sleep_for(milliseconds(10));
+            std::ifstream comm("/proc/" + std::to_string(pid_) + "/comm");
+            std::getline(comm, name);
+        }
+    }
+    ~Holder()
+    {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_;
+};
+
 // The far end of a pseudo-terminal pair stands for a serial port, the test
 // for the PC at the other end of the cable.
-TEST(SimProcessDevice, PlaysTheUnitOnASerialPortHeldExclusively)
+TEST(SimProcessDevice, PlaysTheUnitOnASerialPortNobodyElseHasOpen)
 {
     std::string error;
     auto line = openPty(error);
     ASSERT_TRUE(line) << error;
+    // The far end is the simulator's alone.
+    ::close(std::exchange(line->slave, -1));
+    {
+        // Another program has it open, without a lock: it is named.
+        const Holder holder(line->path);
+        const std::string named = line->path + " is busy: sleep (process " + std::to_string(holder.pid()) + ")";
+        const CommandResult refused = runSimulator({"--device", line->path});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_NE(refused.err.find(named), std::string::npos) << refused.err;
+        EXPECT_NE(refused.err.find("sudo systemctl stop ModemManager"), std::string::npos) << refused.err;
+    }
     {
         SimProcess sim(Args{"--device", line->path, "--s1", "auto", "--image-out", "@DIR@/image.bin"});
         ASSERT_READY(sim);
         EXPECT_EQ(sim.ptyPath(), line->path);
         termios settings{};
-        ASSERT_EQ(::tcgetattr(line->slave, &settings), 0);
+        ASSERT_EQ(::tcgetattr(line->master, &settings), 0);
         EXPECT_EQ(::cfgetispeed(&settings), static_cast<speed_t>(B9600));
         EXPECT_EQ(settings.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
         Port pc(std::exchange(line->master, -1));
@@ -297,13 +348,14 @@ TEST(SimProcessDevice, PlaysTheUnitOnASerialPortHeldExclusively)
         align(pc);
 
         // What is not a serial device, and a port another program holds, are refused.
-        for (const std::string& path : {sim.file("ready"), std::string("/dev/null"), line->path})
+        const std::string held = line->path + " is busy: qv6100-sim (process " + std::to_string(sim.pid()) + ")";
+        for (const auto& [path, why] : {std::pair{sim.file("ready"), sim.file("ready") + " is not a serial device"},
+                                        std::pair{std::string("/dev/null"), std::string("/dev/null is not a serial device")},
+                                        std::pair{line->path, held}})
         {
             const CommandResult refused = runSimulator({"--device", path});
             EXPECT_EQ(refused.status, 1) << path;
-            EXPECT_NE(refused.err.find(path + (path == line->path ? " is busy" : " is not a serial device")),
-                      std::string::npos)
-                << refused.err;
+            EXPECT_NE(refused.err.find(why), std::string::npos) << refused.err;
         }
         ASSERT_EQ(sim.stop(), 0);
         EXPECT_EQ(sim.log().bytes("rx"), std::string(";;;TY;") + std::string(10, '\0') + "\x55");
