@@ -1,12 +1,16 @@
 // Runs QV-6100 Update the way a user would and says what the user sees:
 // selects the port, clicks OK, answers every message with OK, prints each
 // message and every status and percentage change, saves screenshots, opens
-// the About box and finally clicks Exit.
+// the About box and finally clicks Exit. With --runs N it runs N updates in a
+// row from the one window, pausing --between-ms (default 3000) before each
+// next click on OK, as a user who switches the unit off and on between them.
 //   qv_autopilot.exe <QV6100_UPDATE.exe> <COMn> <unix folder for screenshots>
+//                    [--runs N] [--between-ms MS]
 #include "ui/resource.h"
 #include "wine/Driver.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 using namespace qvtest;
@@ -35,9 +39,23 @@ void Shot(const std::string& dir, const char* name, HWND window)
 
 int main(int argc, char** argv)
 {
-    if (argc < 4)
+    int runs = 1, betweenMs = 3000;
+    bool usage = argc < 4;
+    for (int i = 4; i < argc && !usage; i += 2)
     {
-        std::fprintf(stderr, "usage: qv_autopilot <QV6100_UPDATE.exe> <COMn> <screenshot folder>\n");
+        const std::string option = argv[i];
+        const int value = i + 1 < argc ? std::atoi(argv[i + 1]) : -1;
+        if (option == "--runs" && value >= 1)
+            runs = value;
+        else if (option == "--between-ms" && value >= 0)
+            betweenMs = value;
+        else
+            usage = true;
+    }
+    if (usage)
+    {
+        std::fprintf(stderr, "usage: qv_autopilot <QV6100_UPDATE.exe> <COMn> <screenshot folder> [--runs N] "
+                             "[--between-ms MS]\n");
         return 2;
     }
     const std::string exe = argv[1], port = argv[2], dir = argv[3];
@@ -68,8 +86,6 @@ int main(int argc, char** argv)
     app.SelectPort(port);
     Shot(dir, "idle.png", app.Dialog());
 
-    Say("[click] OK on " + port);
-    app.Click(IDC_START);
     bool loaded = false, progressShot = false;
     const auto onBox = [](const Box& box) {
         Say("[message] " + box.caption + ": " + OneLine(box.text));
@@ -93,9 +109,20 @@ int main(int argc, char** argv)
             progressShot = true;
         }
     };
-    app.FollowRun(20, onBox, onLook, 60 * 60 * 1000);
-    Say("[status] " + app.Text(IDC_STATUS));
-    Shot(dir, "after.png", app.Dialog());
+    for (int run = 1; run <= runs; ++run)
+    {
+        if (run > 1)
+        {
+            Say("[pause] " + std::to_string(betweenMs) + " ms before run " + std::to_string(run) + " of " +
+                std::to_string(runs));
+            ::Sleep(static_cast<DWORD>(betweenMs));
+        }
+        Say("[click] OK on " + port);
+        app.Click(IDC_START);
+        app.FollowRun(20, onBox, onLook, 60 * 60 * 1000);
+        Say("[status] " + (status = app.Text(IDC_STATUS)));
+        Shot(dir, "after.png", app.Dialog());
+    }
 
     // The About box, opened from the system menu, reads like a message box.
     ::PostMessageA(app.Dialog(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
