@@ -4,6 +4,7 @@
 # start-up (qv_startup_bench), then takes the prefix down again.
 #   bench/run.sh [--baud N] [--com N] [--latency MS] [--json FILE] [--runs N]
 #   bench/run.sh --units N [--baud N] [--latency MS]
+#   bench/run.sh --help        prints this text; nothing is built or started
 # --runs goes to qv_startup_bench, everything else to qv_bench (--latency MS:
 # the simulator holds each answer MS ms). --units N runs N updates at once,
 # each with a unit, a COM port (COM19, COM18, ...) and a window of its own,
@@ -25,6 +26,11 @@ startup_args=()
 units=1
 while [ $# -gt 0 ]; do
   case "$1" in
+    -h | --help)
+      # This file's opening comment.
+      awk 'NR == 1 { next } !/^#/ { exit } { sub(/^# ?/, ""); print }' "$0"
+      exit 0
+      ;;
     --runs) startup_args+=(--runs "${2:?--runs needs a number}"); shift 2 ;;
     --units)
       units=${2:?--units needs a number}

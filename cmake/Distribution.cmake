@@ -46,6 +46,11 @@ set(QV_SIGN_PFX "" CACHE FILEPATH
 set(QV_SIGN_TIMESTAMP "" CACHE STRING "Time-stamp server (RFC 3161 URL) for the signatures; empty: none")
 set(_nsis_sign "")
 if(NOT QV_SIGN_PFX STREQUAL "")
+  # A signature tells users that a package is real.
+  if(QV_PLACEHOLDER_BUILD)
+    message(FATAL_ERROR "A build with placeholder payloads is never signed: give QV_FIRMWARE_IMAGE and "
+                        "QV_WRITE_CONTROL_PROGRAM, or leave QV_SIGN_PFX empty")
+  endif()
   if(NOT CMAKE_HOST_UNIX)
     message(FATAL_ERROR "Signing needs a Linux build (scripts/package.sh --sign)")
   endif()

@@ -11,7 +11,8 @@
 # file at COPY and of FILE as it was before signing in unsigned/ beside COPY:
 # makensis signs the uninstaller under a temporary name and packs it into the
 # installer, and the installer replaces what makensis wrote.
-# Environment: QV_SIGN_PASSWORD, the password of CERT.pfx (may be empty).
+# Environment: QV_SIGN_PASSWORD, the password of CERT.pfx (empty for a file
+# without one).
 set -euo pipefail
 die() { echo "sign.sh: error: $*" >&2; exit 1; }
 pfx=""
@@ -38,7 +39,10 @@ if [ -n "$keep" ]; then
   mkdir -p "$(dirname "$keep")/unsigned"
   cp -- "$file" "$(dirname "$keep")/unsigned/$(basename "$keep")"
 fi
-args=(sign -pkcs12 "$pfx" -readpass /dev/stdin -h sha256 -n "$description")
+args=(sign -pkcs12 "$pfx" -h sha256 -n "$description")
+# The password goes to osslsigncode on its standard input. An empty one it
+# cannot read there: a file without a password is opened with none given.
+[ -z "$QV_SIGN_PASSWORD" ] || args+=(-readpass /dev/stdin)
 [ -z "$timestamp" ] || args+=(-ts "$timestamp")
 tmp=$out.signing
 mkdir -p "$(dirname "$out")"

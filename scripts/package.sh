@@ -4,7 +4,8 @@
 #   scripts/package.sh -DQV_FIRMWARE_IMAGE=/path/to/firmware.bin -DQV_WRITE_CONTROL_PROGRAM=/path/to/program.bin
 #   scripts/package.sh --placeholder      packages with placeholder payloads, for trying out only
 #   --sign CERT.pfx [--timestamp URL]     signs the program, the uninstaller and the installer
-#                                         (Authenticode); the password in QV_SIGN_PASSWORD
+#                                         (Authenticode); the password in QV_SIGN_PASSWORD (empty
+#                                         for a file without one); never with placeholder payloads
 # Further options go to the configure step. The same commit gives the same
 # bytes (SOURCE_DATE_EPOCH: the environment's, else the commit's time); a
 # signed package differs from the unsigned one only by its signatures.
@@ -46,6 +47,17 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -z "$timestamp" ] || [ -n "$pfx" ] || die "--timestamp goes with --sign CERT.pfx"
+# A signature tells users that a package is real: placeholder payloads are
+# never signed. Refused here, before anything is installed or built.
+if [ -n "$pfx" ] && { [ "$placeholder" -eq 1 ] || [ -z "$image" ] || [ -z "$program" ]; }; then
+  cat >&2 <<'END'
+package.sh: error: packages with placeholder payloads are never signed: a signature
+tells users that a package is real. --sign needs the maker's two payload files,
+  -DQV_FIRMWARE_IMAGE=/path/to/firmware.bin -DQV_WRITE_CONTROL_PROGRAM=/path/to/program.bin
+and no --placeholder.
+END
+  exit 2
+fi
 cd "$(dirname "$0")/.."
 if [ "$placeholder" -eq 0 ] && { [ -z "$image" ] || [ -z "$program" ]; }; then
   cat >&2 <<'END'

@@ -2,11 +2,12 @@
 # The main job: installs what is missing, builds, starts the simulated
 # QV-6100 on COM3 of the project's Wine prefix and runs QV-6100 Update
 # against it.
-#   With a display (DISPLAY set) you drive the window yourself.
+#   With a display (DISPLAY set) you drive the window yourself; it ends when
+#   you click Exit in the window (or press Ctrl+C here).
 #   Without one it runs under Xvfb with the autopilot: it presses OK, answers
-#   every message with OK, prints what the user would see and saves
-#   screenshots in build/win/run/.
-# Stop: click Exit in the window, or press Ctrl+C here.
+#   every message with OK, prints what the user would see, saves screenshots
+#   in build/win/run/, opens the About box and clicks Exit, so that the
+#   command ends by itself after one update (Ctrl+C stops it sooner).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -76,7 +77,7 @@ if [ -n "${QV_KEEP_DISPLAY:-}" ]; then
   echo "Starting QV-6100 Update. Select COM$com and click OK. Stop: click Exit (or Ctrl+C here)."
   wine "$QV_BUILD_DIR/QV6100_UPDATE.exe"
 else
-  echo "No display: running under Xvfb with the autopilot. Stop: Ctrl+C."
+  echo "No display: the autopilot runs one update under Xvfb, then exits. Stop it sooner: Ctrl+C."
   autopilot="$QV_BUILD_DIR/qv_autopilot.exe"
   if [ -f "$autopilot" ]; then
     wine "$autopilot" "$QV_BUILD_DIR/QV6100_UPDATE.exe" "COM$com" "$run"

@@ -6,12 +6,14 @@
 // the whole image in the unit, nothing left held or open, the labels and the
 // bar idle, the marker as identified. Then a clean run on the same dialog puts
 // the whole image in place. Each part prints one summary, phase by fault, and
-// writes it to fault-sweep-PART.txt. QV_SWEEP_ALL=1 tries every answer;
+// writes it to fault-sweep-PART.txt beside the test program, wherever it is
+// started from. QV_SWEEP_ALL=1 tries every answer;
 // QV_SWEEP_SEED moves the sampled stride.
 #include "support/Fixture.h"
 #include "tests/Outcomes.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
@@ -298,7 +300,10 @@ TEST_P(FaultSweep, EveryFaultAtEachAnswer)
         out << "\n";
     }
     std::printf("%s", out.str().c_str());
-    std::ofstream(std::string("fault-sweep-") + part.name + ".txt") << out.str();
+    const auto file = std::filesystem::read_symlink("/proc/self/exe").parent_path() /
+                      (std::string("fault-sweep-") + part.name + ".txt");
+    std::ofstream(file) << out.str();
+    std::printf("written to %s\n", file.c_str());
     EXPECT_EQ(0, wrongRuns);
 }
 
