@@ -1,18 +1,16 @@
 #include "runner.hpp"
 
 #include "pty_port.hpp"
+#include "signals.hpp"
 #include "wire_log.hpp"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <ctime>
 #include <deque>
 #include <iostream>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,20 +21,6 @@ namespace {
 constexpr Nanos kStopFilePeriod = 10 * kNanosPerMs;
 constexpr Nanos kFloodStall = 200 * kNanosPerMs;
 constexpr Nanos kAwaitReadLimit = 1000 * kNanosPerMs;
-
-volatile std::sig_atomic_t gSignal = 0;
-
-void onSignal(int number)
-{
-    gSignal = number;
-}
-
-Nanos monotonicRaw()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC_RAW, &now);
-    return static_cast<Nanos>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
 
 std::int64_t micros(Nanos time)
 {
@@ -100,7 +84,7 @@ bool Runner::start()
     std::string error;
     const bool device = !options_.device.empty();
     std::string warning;
-    auto port = device ? openSerialDevice(options_.device, error, &warning) : openPty(error);
+    auto port = device ? openSerialDevice("--device", options_.device, error, &warning) : openPty(error);
     if (!port)
     {
         std::cerr << "qv6100-sim: " << error << "\n";
@@ -307,9 +291,9 @@ void Runner::unplug()
 
 bool Runner::stopRequested(Nanos now, std::string& reason)
 {
-    if (gSignal != 0)
+    if (stopSignal() != 0)
     {
-        reason = std::string("signal ") + ::strsignal(gSignal);
+        reason = std::string("signal ") + ::strsignal(stopSignal());
         return true;
     }
     if (now >= lifetimeEnd_)
@@ -361,13 +345,6 @@ int Runner::run()
     }
     lifetimeEnd_ = monotonicRaw() + static_cast<Nanos>(options_.lifetimeSeconds * 1e9);
 
-    sigset_t waitMask;
-    ::sigprocmask(SIG_SETMASK, nullptr, &waitMask);
-    for (int number : {SIGTERM, SIGINT, SIGHUP})
-    {
-        ::sigdelset(&waitMask, number);
-    }
-
     std::string reason;
     for (;;)
     {
@@ -403,26 +380,12 @@ int Runner::run()
                 }
             }
         }
-        const Nanos wait = std::max<Nanos>(0, wake - now);
-        const timespec timeout{static_cast<time_t>(wait / 1000000000LL), static_cast<long>(wait % 1000000000LL)};
-        const int ready = ::ppoll(&fd, 1, &timeout, &waitMask);
+        const int ready = waitUntil(&fd, 1, wake);
         if (ready < 0 && errno != EINTR)
         {
             fail("ppoll: " + std::string(std::strerror(errno)));
             reason = "poll failure";
             break;
-        }
-        sigset_t pending;
-        if (::sigpending(&pending) == 0)
-        {
-            // A descriptor that is always ready would otherwise keep blocked signals waiting.
-            for (int number : {SIGTERM, SIGINT, SIGHUP})
-            {
-                if (::sigismember(&pending, number) == 1)
-                {
-                    gSignal = number;
-                }
-            }
         }
         if (ready > 0 && (fd.revents & POLLIN) != 0)
         {
@@ -446,21 +409,7 @@ int Runner::run()
 
 int run(const Options& options)
 {
-    // Block the stop signals except inside ppoll, so none is lost between checks.
-    sigset_t stopSignals;
-    ::sigemptyset(&stopSignals);
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    ::sigemptyset(&action.sa_mask);
-    for (int number : {SIGTERM, SIGINT, SIGHUP})
-    {
-        ::sigaddset(&stopSignals, number);
-        ::sigaction(number, &action, nullptr);
-    }
-    ::sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-    // Fine-grained timer wake-ups keep byte pacing close to the schedule.
-    ::prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
-
+    catchStopSignals();
     Runner runner(options);
     return runner.run();
 }
