@@ -250,9 +250,10 @@ void Unit::emitTx()
     case Output::Kind::Write:
         if (byteTime_ > 0)
         {
-            out_.push_back({Output::Kind::Write, at, Bytes{front.bytes.front()}, {}, 0});
+            out_.push_back({Output::Kind::Write, at, Bytes{front.bytes.front()}, {}, 0, {front.tags.front()}});
             lastTx_ = at;
             front.bytes.erase(front.bytes.begin());
+            front.tags.erase(front.tags.begin());
             if (front.bytes.empty())
             {
                 tx_.pop_front();
@@ -260,17 +261,17 @@ void Unit::emitTx()
         }
         else
         {
-            out_.push_back({Output::Kind::Write, at, std::move(front.bytes), {}, 0});
+            out_.push_back({Output::Kind::Write, at, std::move(front.bytes), {}, 0, std::move(front.tags)});
             lastTx_ = at;
             tx_.pop_front();
         }
         break;
     case Output::Kind::Unplug:
-        out_.push_back({Output::Kind::Unplug, at, {}, {}, front.count});
+        out_.push_back({Output::Kind::Unplug, at, {}, {}, front.count, {}});
         tx_.clear();
         break;
     default:
-        out_.push_back({front.kind, at, {}, {}, front.count});
+        out_.push_back({front.kind, at, {}, {}, front.count, {}});
         tx_.pop_front();
         break;
     }
@@ -286,11 +287,17 @@ void Unit::queue(Pending pending)
     tx_.insert(position, std::move(pending));
 }
 
-void Unit::queueWrite(Bytes bytes, Nanos at)
+void Unit::queueWrite(Bytes bytes, Nanos at, std::optional<AnswerTag> tag)
+{
+    AnswerTags tags(bytes.size(), tag);
+    queueWrite(std::move(bytes), at, std::move(tags));
+}
+
+void Unit::queueWrite(Bytes bytes, Nanos at, AnswerTags tags)
 {
     if (!bytes.empty())
     {
-        queue({at, 0, Output::Kind::Write, std::move(bytes), 0});
+        queue({at, 0, Output::Kind::Write, std::move(bytes), 0, std::move(tags)});
     }
 }
 
@@ -299,23 +306,23 @@ void Unit::queueReply(const Reply& reply)
     switch (reply.kind)
     {
     case Reply::Kind::Bytes:
-        queueWrite(reply.bytes, reply.at);
-        queueWrite(reply.straggler, reply.at);
+        queueWrite(reply.bytes, reply.at, reply.tag);
+        queueWrite(reply.straggler, reply.at, reply.tag);
         break;
     case Reply::Kind::BytesThenFlood:
-        queueWrite(reply.bytes, reply.at);
-        queue({reply.at, 0, Output::Kind::Flood, {}, config_.fault.floodBytes});
+        queueWrite(reply.bytes, reply.at, reply.tag);
+        queue({reply.at, 0, Output::Kind::Flood, {}, config_.fault.floodBytes, {}});
         break;
     case Reply::Kind::Unplug:
-        queue({reply.at, 0, Output::Kind::Unplug, {}, 0});
+        queue({reply.at, 0, Output::Kind::Unplug, {}, 0, {}});
         break;
     case Reply::Kind::BytesThenUnplug:
-        queueWrite(reply.bytes, reply.at);
+        queueWrite(reply.bytes, reply.at, reply.tag);
         // count 1: cut only once the PC has taken the answer off the line.
-        queue({reply.at + config_.fault.delay, 0, Output::Kind::Unplug, {}, 1});
+        queue({reply.at + config_.fault.delay, 0, Output::Kind::Unplug, {}, 1, {}});
         break;
     case Reply::Kind::Flood:
-        queue({reply.at, 0, Output::Kind::Flood, {}, config_.fault.floodBytes});
+        queue({reply.at, 0, Output::Kind::Flood, {}, config_.fault.floodBytes, {}});
         break;
     case Reply::Kind::Nothing:
         break;
@@ -327,6 +334,7 @@ Unit::Reply Unit::shape(Step step, std::uint32_t index, Bytes bytes, Nanos at)
     Reply reply;
     reply.bytes = std::move(bytes);
     reply.at = at;
+    reply.tag = AnswerTag{step, index};
     const Fault& fault = config_.fault;
     if (faultFired_ || fault.kind == FaultKind::None || fault.at != step || fault.index != index)
     {
@@ -455,7 +463,7 @@ Bytes floodContent(std::uint32_t count, std::uint32_t seed)
 
 void Unit::note(const std::string& text, Nanos at)
 {
-    out_.push_back({Output::Kind::Note, at, {}, text, 0});
+    out_.push_back({Output::Kind::Note, at, {}, text, 0, {}});
 }
 
 void Unit::error(const std::string& text, Nanos at)
@@ -471,7 +479,7 @@ void Unit::errorSilent(const std::string& text, Nanos at)
 
 void Unit::emitFile(Output::Kind kind, Nanos at)
 {
-    out_.push_back({kind, at, {}, {}, static_cast<std::uint32_t>(s_.block)});
+    out_.push_back({kind, at, {}, {}, static_cast<std::uint32_t>(s_.block), {}});
 }
 
 void Unit::process(std::uint8_t byte, Nanos at)
@@ -545,14 +553,14 @@ void Unit::handleCommand(Nanos at)
     if (s_.commandOverflow)
     {
         error("command longer than " + std::to_string(kMaxCommand) + " bytes discarded", at);
-        queueWrite(toBytes("?;"), at);
+        queueWrite(toBytes("?;"), at, std::nullopt);
         return;
     }
     if (s_.command.empty())
     {
         if (config_.emptyError)
         {
-            queueWrite(toBytes("?;"), at);
+            queueWrite(toBytes("?;"), at, std::nullopt);
         }
         return;
     }
@@ -561,7 +569,7 @@ void Unit::handleCommand(Nanos at)
         answerTy(at);
         return;
     }
-    queueWrite(toBytes("?;"), at);
+    queueWrite(toBytes("?;"), at, std::nullopt);
 }
 
 void Unit::answerTy(Nanos at)
@@ -580,15 +588,15 @@ void Unit::answerTy(Nanos at)
     }
     if (config_.questionFirst)
     {
-        queueWrite(toBytes("?;"), when);
+        queueWrite(toBytes("?;"), when, AnswerTag{Step::Ty, index});
         when += config_.questionGap;
     }
     const Reply reply = shape(Step::Ty, index, real, when);
     if (reply.kind == Reply::Kind::Bytes && config_.split > 0 && reply.bytes.size() > config_.split)
     {
         const auto cut = reply.bytes.begin() + static_cast<std::ptrdiff_t>(config_.split);
-        queueWrite(Bytes(reply.bytes.begin(), cut), reply.at);
-        queueWrite(Bytes(cut, reply.bytes.end()), reply.at + config_.splitGap);
+        queueWrite(Bytes(reply.bytes.begin(), cut), reply.at, reply.tag);
+        queueWrite(Bytes(cut, reply.bytes.end()), reply.at + config_.splitGap, reply.tag);
         return;
     }
     queueReply(reply);
@@ -764,8 +772,12 @@ void Unit::processProgramByte(std::uint8_t byte, Nanos at)
     if (config_.erase == 0 && done.kind == Reply::Kind::Bytes && done.at == echo.at)
     {
         // Without an erase time the last echo and the completion byte leave together.
-        echo.bytes.insert(echo.bytes.end(), done.bytes.begin(), done.bytes.end());
-        queueReply(echo);
+        AnswerTags tags(echo.bytes.size(), echo.tag);
+        tags.resize(tags.size() + done.bytes.size(), done.tag);
+        Bytes both = echo.bytes;
+        both.insert(both.end(), done.bytes.begin(), done.bytes.end());
+        queueWrite(std::move(both), echo.at, std::move(tags));
+        queueWrite(echo.straggler, echo.at, echo.tag);
         return;
     }
     queueReply(echo);

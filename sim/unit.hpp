@@ -115,6 +115,16 @@ struct Config
     bool oneUpdate = false;
 };
 
+// Which answer a byte the unit sends belongs to: the step it answers and
+// its index, as --at and --index name them.
+struct AnswerTag
+{
+    Step step;
+    std::uint32_t index;
+};
+// One tag a byte; none for the "?;" that answers a command other than TY.
+using AnswerTags = std::vector<std::optional<AnswerTag>>;
+
 struct Output
 {
     enum class Kind
@@ -132,6 +142,7 @@ struct Output
     Bytes bytes;
     std::string text;
     std::uint32_t count = 0;  // Flood: bytes to send; Unplug: 1 = after the PC has read what was sent
+    AnswerTags tags;          // Write: the answer each byte belongs to
 };
 
 constexpr std::uint8_t kFloodFiller = 0x41;
@@ -194,6 +205,7 @@ private:
         Output::Kind kind;  // Write, Unplug or Flood
         Bytes bytes;
         std::uint32_t count = 0;
+        AnswerTags tags;
     };
 
     struct Received
@@ -219,12 +231,14 @@ private:
         Nanos at = 0;
         bool genuine = true;
         qvsim::Bytes straggler;  // sent in a write of its own right after `bytes`
+        std::optional<AnswerTag> tag;
     };
 
     Reply shape(Step step, std::uint32_t index, qvsim::Bytes bytes, Nanos at);
     void shapeAfter(Reply& reply, std::string& text, Nanos at);
     void queueReply(const Reply& reply);
-    void queueWrite(qvsim::Bytes bytes, Nanos at);
+    void queueWrite(qvsim::Bytes bytes, Nanos at, std::optional<AnswerTag> tag);
+    void queueWrite(qvsim::Bytes bytes, Nanos at, AnswerTags tags);
     void queue(Pending pending);
 
     Nanos txDue() const;
