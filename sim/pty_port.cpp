@@ -162,17 +162,19 @@ std::optional<PtyPort> openPty(std::string& error)
     return port;
 }
 
-std::optional<PtyPort> openSerialDevice(const std::string& path, std::string& error, std::string* warning)
+std::optional<PtyPort> openSerialDevice(const std::string& option, const std::string& path, std::string& error,
+                                        std::string* warning)
 {
+    const std::string named = option + " " + path;
     PtyPort port;
     port.path = path;
     struct stat info = {};
     if (::stat(path.c_str(), &info) != 0)
     {
-        error = describe("--device " + path);
+        error = describe(named);
         return std::nullopt;
     }
-    const std::string notSerial = "--device " + path + " is not a serial device (a character device such as /dev/ttyUSB0)";
+    const std::string notSerial = named + " is not a serial device (a character device such as /dev/ttyUSB0)";
     if (!S_ISCHR(info.st_mode))
     {
         error = notSerial;
@@ -183,13 +185,13 @@ std::optional<PtyPort> openSerialDevice(const std::string& path, std::string& er
     // program that holds it locked may be one whose files this user cannot see.
     std::vector<std::string> hidden;
     const std::vector<std::string> holders = programsHolding(info.st_rdev, hidden);
-    const std::string busy = "--device " + path + " is busy: " +
+    const std::string busy = named + " is busy: " +
                              (holders.empty() ? std::string("another program holds it") : joined(holders) + " has it open") +
                              ". Close that program and start again (" + kModemManagerAdvice + ")";
     port.master = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (port.master < 0)
     {
-        error = errno == EBUSY ? busy : describe("--device " + path);
+        error = errno == EBUSY ? busy : describe(named);
         return std::nullopt;
     }
     if (!::isatty(port.master))
@@ -214,7 +216,7 @@ std::optional<PtyPort> openSerialDevice(const std::string& path, std::string& er
     termios settings{};
     if (!makeRaw(port.master, error) || ::tcgetattr(port.master, &settings) != 0)
     {
-        error = "--device " + path + ": " + (error.empty() ? describe("tcgetattr") : error);
+        error = named + ": " + (error.empty() ? describe("tcgetattr") : error);
         closePty(port);
         return std::nullopt;
     }
@@ -222,7 +224,7 @@ std::optional<PtyPort> openSerialDevice(const std::string& path, std::string& er
     if (::cfsetispeed(&settings, B9600) != 0 || ::cfsetospeed(&settings, B9600) != 0 ||
         ::tcsetattr(port.master, TCSANOW, &settings) != 0)
     {
-        error = describe("--device " + path + ": 9600 baud");
+        error = describe(named + ": 9600 baud");
         closePty(port);
         return std::nullopt;
     }

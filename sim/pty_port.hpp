@@ -24,9 +24,10 @@ std::optional<PtyPort> openPty(std::string& error);
 // Opens the serial port at `path` as `master` (no slave): raw 9600 baud 8N1,
 // no flow control, held exclusively. Fails for a path that is not a serial
 // device, that another program has open (naming it) or that another program
-// holds locked. `warning`, if given, receives a word about a program that may
-// open the port but whose open files this user cannot see.
-std::optional<PtyPort> openSerialDevice(const std::string& path, std::string& error,
+// holds locked; the messages name the port as "<option> <path>". `warning`,
+// if given, receives a word about a program that may open the port but whose
+// open files this user cannot see.
+std::optional<PtyPort> openSerialDevice(const std::string& option, const std::string& path, std::string& error,
                                         std::string* warning = nullptr);
 void closePty(PtyPort& port);
 

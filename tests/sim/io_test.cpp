@@ -1,6 +1,11 @@
-// Wire-log formatting, the pty and link publishing, without running the simulator.
+// Wire-log formatting and comparison, the pty and link publishing, without
+// running the simulator.
+#include "options.hpp"
+#include "pc_script.hpp"
 #include "pty_port.hpp"
+#include "tap.hpp"
 #include "test_files.hpp"
+#include "unit_driver.hpp"
 #include "wire_log.hpp"
 #include "wire_log_reader.hpp"
 
@@ -10,6 +15,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,6 +141,52 @@ protected:
 
     PtyPort port_;
 };
+
+// A unit made by the simulator's options, 3 ms slow, takes a whole update
+// from a PC that waits 10 ms after each message; its wire log, compared with
+// a sound unit, names the answer it spoilt and how.
+TEST(WireLogComparison, NamesTheFirstAnswerThatDiffers)
+{
+    const auto script = fullUpdate(makeProgram(12, 3), patternBytes(kFlashSize, 5));
+    const struct
+    {
+        const char* unit;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"", 0, "no difference; complete"},
+        {"--fault wrong --at ready --index 3", 1, "(ready 3): the unit sent 15, the simulator 11; reached open 3"},
+        {"--fault silence --at echo --index 9", 1, "(echo 9): the unit sent nothing, the simulator "},
+        {"--fault extra --at chunk --index 5 --after", 1, "(chunk 5): the unit sent 11 11, the simulator 11"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.unit);
+        std::vector<std::string> args = {"--s1", "auto", "--latency", "3"};
+        std::istringstream words(c.unit);
+        for (std::string word; words >> word;)
+        {
+            args.push_back(word);
+        }
+        UnitDriver driver(parseOptions(args).options->unit);
+        std::string log;
+        Nanos at = ms(1000);
+        for (const Exchange& exchange : script)
+        {
+            log += wireLine(at / 1000, "rx", exchange.send.data(), exchange.send.size()) + "\n";
+            driver.feed(exchange.send, at);
+            at += ms(10);
+        }
+        driver.drain();
+        for (const Write& write : driver.writes())
+        {
+            log += wireLine(write.at / 1000, "tx", write.bytes.data(), write.bytes.size()) + "\n";
+        }
+        std::ostringstream report;
+        EXPECT_EQ(compareLog(log, {}, report), c.status);
+        EXPECT_NE(report.str().find(c.says), std::string::npos) << report.str();
+    }
+}
 
 TEST_F(PtyTest, EveryByteValuePassesUntranslatedBothWays)
 {
