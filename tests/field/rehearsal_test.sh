@@ -1,24 +1,33 @@
 #!/usr/bin/env bash
-# The field-test sheet (docs/field-test.md) done here as it is written: the
-# simulator started with the sheet's own command line on a serial device, at
-# one end of a null-modem cable made of two pseudo-terminals; the other end
-# mapped to COM3 by run-on-linux.sh; QV-6100 Update under Wine, driven by the
-# autopilot through four updates from one window against the one simulator:
-# two that complete (each flash image checked with the sheet's own cmp line),
-# one with the cable pulled during the transfer, which must end as the sheet
-# expects, and one with the cable back, which completes.
+# The field-test sheet (docs/field-test.md) done here as it is written, with
+# null-modem cables made of pseudo-terminals and QV-6100 Update under Wine on
+# COM3 (mapped by run-on-linux.sh), driven by the autopilot, against the
+# simulator started with the sheet's own command line on a serial device.
+#   rehearsal_test.sh sheet   four updates from one start of the simulator:
+#                             two that complete (each flash image checked with
+#                             the sheet's own cmp line), one with the cable
+#                             pulled during the transfer, which must end as
+#                             the sheet expects, one with the cable back; the
+#                             simulator's own log compared with its model
+#   rehearsal_test.sh tap     the sheet's line tap between the program and the
+#                             simulator, which answers one chunk wrongly in
+#                             the first of two updates: the tap passes every
+#                             byte on, its log holds exactly the simulator's
+#                             bytes, and the sheet's --compare names the chunk
 # Environment: QV_SOURCE_DIR, QV_BUILD_DIR (the win build, its prefix running)
 set -euo pipefail
 : "${QV_SOURCE_DIR:?}" "${QV_BUILD_DIR:?}"
+mode=${1:?sheet or tap}
 source "$QV_SOURCE_DIR/scripts/wine-env.sh"
 here=$(cd "$(dirname "$0")" && pwd)
 sheet=$QV_SOURCE_DIR/docs/field-test.md
 com=3
+wrong_chunk=700
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-work=$QV_BUILD_DIR/field-rehearsal
+work=$QV_BUILD_DIR/field-rehearsal/$mode
 rm -rf "$work"
-mkdir -p "$work/unit" "$work/shots"
+mkdir -p "$work/unit" "$work/tap" "$work/shots"
 pids=()
 cleanup() {
   local p
@@ -30,48 +39,83 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The sheet's command that starts the simulator (continuation lines joined),
-# and its cmp line.
-command=$(awk '/^```sh$/ { block = 1; next } /^```$/ { block = 0; line = ""; next }
-  block { line = line $0; if (sub(/\\$/, "", line)) next; if (line ~ /qv6100-sim --device/) print line; line = "" }' \
-  "$sheet" | head -n 1)
-[ -n "$command" ] || fail "no command starting qv6100-sim --device in a sh block of $sheet"
-read -r -a words <<<"$command"
-check=$(grep -o 'cmp image\.bin [^`]*' "$sheet" | head -n 1)
-read -r -a cmp_words <<<"$check"
-[ ${#cmp_words[@]} -eq 3 ] || fail "no 'cmp image.bin FILE' in $sheet"
-echo "The sheet's simulator: $command"
-echo "The sheet's check:     $check"
+# The first command of a sh block of the sheet that matches PATTERN, its
+# continuation lines joined.
+sheet_command() {
+  local found
+  found=$(awk -v pattern="$1" '/^```sh$/ { block = 1; next } /^```$/ { block = 0; line = ""; next }
+    block { line = line $0; if (sub(/\\$/, "", line)) next; if (line ~ pattern) print line; line = "" }' "$sheet" |
+    head -n 1)
+  [ -n "$found" ] || fail "no command matching '$1' in a sh block of $sheet"
+  echo "$found"
+}
+# Runs a command of the sheet in FOLDER (where the files it names land), its
+# program taken from the source tree, each "DEVICE=PATH" given replacing that
+# device. It execs the program: call it with & or in ( ).
+run_sheet_command() {
+  local folder=$1 command=$2 words i pair
+  shift 2
+  read -r -a words <<<"$command"
+  for pair in "$@"; do
+    for i in "${!words[@]}"; do [ "${words[$i]}" = "${pair%%=*}" ] && words[$i]=${pair#*=}; done
+  done
+  cd "$folder" && exec "$QV_SOURCE_DIR/${words[0]}" "${words[@]:1}"
+}
+# A null-modem cable between two pseudo-terminals, published as the links
+# $work/NAME-a and $work/NAME-b; a file $work/NAME-cut pulls it.
+cable() {
+  python3 "$here/null_modem.py" "$work/$1-a" "$work/$1-b" --cut-file "$work/$1-cut" >"$work/$1.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 1 100); do [ -L "$work/$1-a" ] && [ -L "$work/$1-b" ] && return; sleep 0.05; done
+  fail "the null-modem cable $1 did not come up: $(cat "$work/$1.log")"
+}
 
-# The cable, its unit end in place of the sheet's serial device.
-python3 "$here/null_modem.py" "$work/pc-end" "$work/unit-end" --cut-file "$work/cut" --lifetime 600 \
-  >"$work/null_modem.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do [ -L "$work/unit-end" ] && [ -L "$work/pc-end" ] && break; sleep 0.05; done
-[ -L "$work/unit-end" ] || fail "the null-modem cable did not come up: $(cat "$work/null_modem.log")"
-unit_end=$(readlink "$work/unit-end")
-pc_end=$(readlink "$work/pc-end")
-for i in "${!words[@]}"; do
-  [ "${words[$i]}" = --device ] && words[$((i + 1))]=$unit_end
-done
-# Paths in the sheet are the source tree's; the files it names land where it runs.
-(cd "$work/unit" && exec "$QV_SOURCE_DIR/${words[0]}" "${words[@]:1}") >"$work/sim.out" 2>&1 &
+simulator=$(sheet_command 'qv6100-sim --device')
+echo "The sheet's simulator: $simulator"
+cable line
+if [ "$mode" = tap ]; then
+  tap=$(sheet_command 'qv6100-tap --pc')
+  compare=$(sheet_command 'qv6100-tap --compare')
+  echo "The sheet's tap:       $tap"
+  echo "The sheet's comparison: $compare"
+  cable unit-line
+  run_sheet_command "$work/tap" "$tap" "/dev/ttyUSB0=$(readlink "$work/line-b")" \
+    "/dev/ttyUSB1=$(readlink "$work/unit-line-a")" >"$work/tap.out" 2>&1 &
+  tap_pid=$!
+  pids+=($tap_pid)
+  unit_end=$(readlink "$work/unit-line-b")
+  extra=(--fault wrong --at chunk --index $wrong_chunk --fault-once)
+  runs=2
+else
+  unit_end=$(readlink "$work/line-b")
+  extra=()
+  runs=4
+fi
+run_sheet_command "$work/unit" "$simulator ${extra[*]}" "/dev/ttyUSB0=$unit_end" >"$work/sim.out" 2>&1 &
 sim=$!
 pids+=($sim)
-for _ in $(seq 1 100); do grep -qs "qv6100-sim device" "$work/unit/wire.log" && break; sleep 0.05; done
+for _ in $(seq 1 100); do
+  grep -qs "qv6100-sim device" "$work/unit/wire.log" && { [ "$mode" = sheet ] || grep -qs "^# qv6100-tap" "$work/tap/wire.log"; } && break
+  sleep 0.05
+done
 kill -0 $sim 2>/dev/null || fail "the sheet's simulator did not start: $(cat "$work/sim.out")"
+[ "$mode" = sheet ] || kill -0 $tap_pid 2>/dev/null || fail "the sheet's tap did not start: $(cat "$work/tap.out")"
 
-"$QV_SOURCE_DIR/scripts/run-on-linux.sh" --prefix "$WINEPREFIX" --com $com --no-start "$pc_end" \
-  </dev/null >"$work/map.out" 2>&1 || fail "run-on-linux.sh could not map $pc_end: $(cat "$work/map.out")"
+"$QV_SOURCE_DIR/scripts/run-on-linux.sh" --prefix "$WINEPREFIX" --com $com --no-start "$(readlink "$work/line-a")" \
+  </dev/null >"$work/map.out" 2>&1 || fail "run-on-linux.sh could not map the cable: $(cat "$work/map.out")"
 wine reg delete 'HKLM\SOFTWARE\CORVANE\QV-6100 Update' /v Data /f </dev/null >/dev/null 2>&1 || true
 
 log=$work/autopilot.log
 wine "$QV_BUILD_DIR/qv_autopilot.exe" "$QV_BUILD_DIR/QV6100_UPDATE.exe" "COM$com" "$work/shots" \
-  --runs 4 --between-ms 3000 </dev/null >"$log" 2>&1 &
+  --runs $runs --between-ms 3000 </dev/null >"$log" 2>&1 &
 pids+=($!)
 
-# Follows the autopilot: the sheet's cmp after each "Completed!", the cable
-# pulled at 20% of the third transfer and back once that run has failed.
+# Follows the autopilot: the sheet's cmp after each "Completed!"; in the
+# sheet's run, the cable pulled at 20% of the third transfer and back once
+# that run has failed.
+check=$(grep -o 'cmp image\.bin [^`]*' "$sheet" | head -n 1)
+read -r -a cmp_words <<<"$check"
+[ ${#cmp_words[@]} -eq 3 ] || fail "no 'cmp image.bin FILE' in $sheet"
 run=0 transferring=0 checked=0 seen=0
 for _ in $(seq 1 3000); do
   while IFS= read -r line; do
@@ -80,8 +124,13 @@ for _ in $(seq 1 3000); do
     case $line in
       "[click] OK on COM$com") run=$((run + 1)) transferring=0 ;;
       "[status] Transferring"*) transferring=1 ;;
-      "[progress] 20%"*) [ $run -eq 3 ] && [ $transferring -eq 1 ] && touch "$work/cut" && echo "cable pulled" ;;
-      "[message] "*"Failed!"*) [ -f "$work/cut" ] && rm -f "$work/cut" && echo "cable back" ;;
+      "[progress] 20%"*)
+        if [ "$mode" = sheet ] && [ $run -eq 3 ] && [ $transferring -eq 1 ]; then
+          touch "$work/line-cut"
+          echo "cable pulled"
+        fi
+        ;;
+      "[message] "*"Failed!"*) [ -f "$work/line-cut" ] && rm -f "$work/line-cut" && echo "cable back" ;;
       "[message] "*"Completed!"*)
         (cd "$work/unit" && cmp "${cmp_words[1]}" "$QV_SOURCE_DIR/${cmp_words[2]}") ||
           fail "run $run: the unit's flash is not the program's firmware"
@@ -93,7 +142,6 @@ for _ in $(seq 1 3000); do
   grep -q "^the program ended" "$log" && break
   sleep 0.05
 done
-tr -d '\r' <"$log" | sed -n 's/^\[\(click\|message\)\] /  /p'
 grep -q "^the program ended (exit code 0)" "$log" || fail "the autopilot did not finish: $(tail -n 5 "$log")"
 
 # What each run showed: the first line of each box.
@@ -102,20 +150,59 @@ outcomes=$(tr -d '\r' <"$log" | awk '/^\[click\] OK on/ { if (n++) print s; s = 
   END { print s }')
 writing="To set the QV-6100 to firmware writing mode:"
 completed="Completed!  The firmware has been updated. / To return the QV-6100 to normal mode:"
-expected="To start communication between the PC and QV-6100: / $writing / $completed
-$writing / $completed
-$writing / Failed!  The firmware has not been updated.
-$writing / $completed"
+first="To start communication between the PC and QV-6100: / $writing"
+failed="Failed!  The firmware has not been updated."
+if [ "$mode" = sheet ]; then
+  expected=$(printf '%s\n' "$first / $completed" "$writing / $completed" "$writing / $failed" "$writing / $completed")
+else
+  expected=$(printf '%s\n' "$first / $failed" "$writing / $completed")
+fi
 [ "$outcomes" = "$expected" ] || fail "the runs showed:
 $outcomes
 and the sheet expects:
 $expected"
-[ $checked -eq 3 ] || fail "$checked flash images checked, not 3"
+[ $checked -eq $((runs - 1)) ] || fail "$checked flash images checked, not $((runs - 1))"
 
-kill -INT $sim
-for _ in $(seq 1 100); do kill -0 $sim 2>/dev/null || break; sleep 0.05; done
-for n in 2 3 4; do
+# Ctrl+C ends the simulator (and the tap), the logs whole.
+for p in $sim ${tap_pid:-}; do kill -INT "$p"; done
+for _ in $(seq 1 100); do kill -0 $sim 2>/dev/null || kill -0 ${tap_pid:-$sim} 2>/dev/null || break; sleep 0.05; done
+for n in $(seq 2 $runs); do
   grep -q "^# power-on after [0-9]* ms of quiet: update $n," "$work/unit/wire.log" ||
     fail "the wire log does not show where update $n starts"
 done
-echo "PASS: four updates from one start of the sheet's simulator, the third with the cable pulled"
+compare_tool=$QV_SOURCE_DIR/build/host/sim/qv6100-tap
+if [ "$mode" = sheet ]; then
+  "$compare_tool" --compare "$work/unit/wire.log" >"$work/compare.txt" ||
+    fail "the simulator's own log and its model differ: $(cat "$work/compare.txt")"
+  cat "$work/compare.txt"
+  echo "PASS: four updates from one start of the sheet's simulator, the third with the cable pulled"
+  exit 0
+fi
+
+# The tap: every byte passed on once and in order, both ways.
+cat "$work/tap.out"
+grep -q "^qv6100-tap: --pc to --unit: .*added median" "$work/tap.out" || fail "the tap reported no added latency"
+python3 - "$work/tap/wire.log" "$work/unit/wire.log" <<'EOF' || fail "the tap's log does not hold the simulator's bytes"
+import sys
+def stream(path, kind):
+    return b"".join(bytes.fromhex(l.split(" ", 2)[2]) for l in open(path) if l.split(" ")[1:2] == [kind])
+for kind in ("rx", "tx"):
+    tap, unit = stream(sys.argv[1], kind), stream(sys.argv[2], kind)
+    if tap != unit:
+        at = next((i for i, (a, b) in enumerate(zip(tap, unit)) if a != b), min(len(tap), len(unit)))
+        sys.exit("%s: the tap has %d bytes, the simulator %d; they differ from byte %d" % (kind, len(tap), len(unit), at))
+    print("%s: %d bytes, the same in both logs" % (kind, len(tap)))
+EOF
+# The sheet's comparison, into the file it names.
+[[ $compare == *">"* ]] || fail "the sheet's comparison writes no file: $compare"
+report=$work/tap/${compare##*>}
+set +e
+(run_sheet_command "$work/tap" "${compare%%>*}") >"$report" 2>&1
+status=$?
+set -e
+cat "$report"
+[ $status -eq 1 ] || fail "--compare exited $status on a log with a wrong answer"
+grep -q "^update 1: .*first difference after the PC's read [0-9]* (chunk $wrong_chunk): the unit sent 15, the simulator 11" \
+  "$report" || fail "--compare did not name chunk $wrong_chunk"
+grep -q "^update 2: .*no difference; complete" "$report" || fail "--compare found a difference in the clean update"
+echo "PASS: the tap passed two updates on byte for byte, and --compare names the wrong chunk"
