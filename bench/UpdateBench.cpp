@@ -9,7 +9,6 @@
 
 #include "framework/Framework.h"
 #include "payload/Payload.h"
-#include "serial/PortNames.h"
 #include "ui/UpdateDlg.h"
 #include "update/TimerResolution.h"
 
@@ -23,12 +22,7 @@ class CBenchApp : public CWinApp
 {
 };
 CBenchApp theBenchApp;
-}  // namespace
 
-const PortNameTable PortNames;
-
-namespace
-{
 struct Phase
 {
     explicit Phase(const char* n) : name(n) {}
