@@ -83,6 +83,12 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
-    int WriteStage(DWORD& marker);
+    // How RunUpdate goes on after the writing stage.
+    enum class StageEnd
+    {
+        CleanUp,       // the link stopped, the port closed, the labels idle
+        ReturnAtOnce,  // the port did not open: nothing to clean up
+    };
+    StageEnd WriteStage(DWORD& marker);
     int AwaitDirectRead(BYTE* rx, DWORD* pRead);
 };

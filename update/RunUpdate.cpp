@@ -29,7 +29,7 @@ void CUpdateDlg::RunUpdate()
         ClosePort();
     }
 
-    if (marker == DETECTED_MARKER && !WriteStage(marker))
+    if (marker == DETECTED_MARKER && WriteStage(marker) == StageEnd::ReturnAtOnce)
         return;
 
     StopReader();
@@ -40,8 +40,7 @@ void CUpdateDlg::RunUpdate()
     PushLabels();
 }
 
-// Returns 0 when RunUpdate is to return at once, 1 when its clean-up follows.
-int CUpdateDlg::WriteStage(DWORD& marker)
+CUpdateDlg::StageEnd CUpdateDlg::WriteStage(DWORD& marker)
 {
     // Reading the marker back tells whether the write above took effect:
     // writing under HKEY_LOCAL_MACHINE needs administrative rights.
@@ -49,13 +48,13 @@ int CUpdateDlg::WriteStage(DWORD& marker)
     if (marker != DETECTED_MARKER)
     {
         ShowMessage(kAdminText, kCaption, MB_ICONHAND);
-        return 1;
+        return StageEnd::CleanUp;
     }
 
     if (ShowMessage(kWritingModeText, kCaption, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
-        return 1;
+        return StageEnd::CleanUp;
     if (!OpenPort())
-        return 0;
+        return StageEnd::ReturnAtOnce;
     ShowCaution(TRUE);
     StartReader();
 
@@ -74,5 +73,5 @@ int CUpdateDlg::WriteStage(DWORD& marker)
     }
 
     ShowCaution(FALSE);
-    return 1;
+    return StageEnd::CleanUp;
 }
