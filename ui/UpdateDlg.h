@@ -28,9 +28,14 @@ public:
     std::string m_strStatus;   // label IDC_STATUS
     std::string m_strPercent;  // label IDC_PERCENT
 
-    void SetProgressRange();
     void SetProgressPos(int nPos);
     void PushLabels();  // UpdateData(FALSE)
+    // A phase begins: the bar's range, then the status line, and the percent
+    // label unless kNoPercent, pushed to the screen.
+    static const int kNoPercent = -1;
+    void StartPhase(LPCSTR lpszStatus, int nPercent = kNoPercent);
+    // The phase's progress: the bar, then the percent label.
+    void ShowProgress(int nPercent);
     void ShowCaution(BOOL bShow);
     // Every message the run shows goes through here.
     int ShowMessage(LPCSTR lpszText, LPCSTR lpszCaption, UINT nType);

@@ -87,9 +87,7 @@ int CUpdateDlg::AwaitDirectRead(BYTE* rx, DWORD* pRead)
 
 int CUpdateDlg::LoadWriteControlProgram()
 {
-    SetProgressRange();
-    m_strStatus = kLoadingProgramText;
-    PushLabels();
+    StartPhase(kLoadingProgramText);
 
     // From here the port is read directly, not through the ring.
     StopReader();
@@ -101,10 +99,7 @@ int CUpdateDlg::LoadWriteControlProgram()
         if (!WritePort(&WriteControlProgram[i], 1))
             return 0;
 
-        const int percent = i * 100 / kWriteControlProgramBytes + 1;
-        SetProgressPos(percent);
-        m_strPercent = PercentText(percent);
-        PushLabels();
+        ShowProgress(i * 100 / kWriteControlProgramBytes + 1);
 
         PumpOneMessage();
         if (m_bCancel == 1)

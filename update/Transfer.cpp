@@ -27,10 +27,7 @@ void PutBigEndian(BYTE* out, DWORD value)
 
 int CUpdateDlg::TransferFirmware(const BYTE* image)
 {
-    SetProgressRange();
-    m_strStatus = kTransferringText;
-    m_strPercent = PercentText(0);
-    PushLabels();
+    StartPhase(kTransferringText, 0);
 
     DWORD offset = 0;
     for (int b = 0; b < kBlockCount; ++b)
@@ -67,10 +64,7 @@ int CUpdateDlg::TransferFirmware(const BYTE* image)
             if (remaining == 0)
                 break;
 
-            const int percent = static_cast<int>(offset * 100 / kPercentDivisor);
-            SetProgressPos(percent);
-            m_strPercent = PercentText(percent);
-            PushLabels();
+            ShowProgress(static_cast<int>(offset * 100 / kPercentDivisor));
 
             PumpOneMessage();
             if (m_bCancel == 1)
