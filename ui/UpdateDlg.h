@@ -82,6 +82,7 @@ protected:
     void OnActivate(UINT nState, HWND hWndOther, BOOL bMinimized);
     void OnDestroy();
     void EnumeratePorts();
+    void EnableRunControls(bool bRunning);
 
     HICON m_hIcon;
 
