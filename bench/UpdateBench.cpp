@@ -10,7 +10,7 @@
 #include "framework/Framework.h"
 #include "payload/Payload.h"
 #include "ui/UpdateDlg.h"
-#include "update/TimerResolution.h"
+#include "update/RunRequests.h"
 
 #include <cstring>
 
@@ -70,7 +70,7 @@ const EngineStep kWritingSteps[] = {
 Run UpdateOnce(CUpdateDlg& dlg)
 {
     Run run;
-    TimerResolution resolution;
+    RunRequests requests;  // as the run holds them
     dlg.m_bCancel = 0;
     run.cpuBefore = CpuSeconds();
     auto timed = [&run](const char* name, auto&& operation) {

@@ -2,14 +2,12 @@
 #include "payload/Payload.h"
 #include "ui/Texts.h"
 #include "ui/UpdateDlg.h"
-#include "update/KeepAwake.h"
 #include "update/Registry.h"
-#include "update/TimerResolution.h"
+#include "update/RunRequests.h"
 
 void CUpdateDlg::RunUpdate()
 {
-    TimerResolution resolution;
-    KeepAwake awake;
+    RunRequests requests;
     DWORD marker = 0;
 
     ReadMarker(marker);
