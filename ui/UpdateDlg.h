@@ -23,8 +23,8 @@ public:
     };
 
     // ---- Used by the engine --------------------------------------------
-    int m_bCancel;   // 1 = Cancel pressed in this run; cleared by OnStart only
-    int m_bTimeout;  // 1 = timer 123 ticked since the last wait was armed
+    int m_bCancel = 0;   // 1 = Cancel pressed in this run; cleared by OnStart
+    int m_bTimeout = 0;  // 1 = timer 123 ticked since the last wait was armed
     std::string m_strStatus;   // label IDC_STATUS
     std::string m_strPercent;  // label IDC_PERCENT
 
