@@ -356,8 +356,8 @@ class CancelTest : public WorldTest, public ::testing::WithParamInterface<Cancel
 
 // The identification and the handshake do not look at Cancel: the flag stays
 // set, and the load stops after its first byte. The load and the transfer
-// stop at once.
-TEST_P(CancelTest, EndsTheRunAsFailed)
+// stop at once. The next Start in the same window runs a whole update.
+TEST_P(CancelTest, EndsTheRunAsFailedButNotTheNext)
 {
     const CancelCase& c = GetParam();
     if (c.marked)
@@ -375,6 +375,11 @@ TEST_P(CancelTest, EndsTheRunAsFailed)
     EXPECT_GE(sent, c.sentFrom);
     EXPECT_LE(sent, c.sentTo);
     EXPECT_FALSE(unit.complete());
+
+    ::Sleep(10000);  // the user reads the box, powers the unit up again
+    const qvsim::Unit& again = Connect("--s1 auto --latency 4");
+    Click(IDC_START);
+    EXPECT_TRUE(again.image() == Bytes(FirmwareImage, FirmwareImage + kFirmwareImageBytes)) << "the next run";
 }
 
 INSTANTIATE_TEST_SUITE_P(
