@@ -1,7 +1,6 @@
 // The members through which the run reaches the screen and the user: the
 // labels, the progress bar, the caution, the message boxes, and the handlers
-// of the time-out timer and the Cancel button. They need nothing of the
-// window layer but the framework, so the native tests build them unchanged.
+// of the time-out timer and the Cancel button.
 #include "ui/UpdateDlg.h"
 
 #include "ui/Texts.h"
