@@ -9,9 +9,8 @@
 
 #include "framework/Framework.h"
 #include "payload/Payload.h"
-#include "serial/PortNames.h"
 #include "ui/UpdateDlg.h"
-#include "update/TimerResolution.h"
+#include "update/RunRequests.h"
 
 #include <cstring>
 
@@ -23,12 +22,7 @@ class CBenchApp : public CWinApp
 {
 };
 CBenchApp theBenchApp;
-}  // namespace
 
-const PortNameTable PortNames;
-
-namespace
-{
 struct Phase
 {
     explicit Phase(const char* n) : name(n) {}
@@ -76,7 +70,7 @@ const EngineStep kWritingSteps[] = {
 Run UpdateOnce(CUpdateDlg& dlg)
 {
     Run run;
-    TimerResolution resolution;
+    RunRequests requests;  // as the run holds them
     dlg.m_bCancel = 0;
     run.cpuBefore = CpuSeconds();
     auto timed = [&run](const char* name, auto&& operation) {

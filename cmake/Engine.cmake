@@ -4,14 +4,14 @@
 include_guard(DIRECTORY)
 
 # The sources both builds compile: the serial link, the update engine, the
-# system's error texts and the dialog members the run reaches the screen
-# through. The Windows program adds the registry record, the rest of the
-# dialog and the help; the native tests put a fake Win32 and framework under
-# them and keep the registry record in memory.
+# system's error texts and the dialog. The Windows program adds the registry
+# record and the help; the native tests put a fake Win32 and framework under
+# them, keep the registry record in memory and open no help.
 set(QV_ENGINE_SOURCES
   ${CMAKE_SOURCE_DIR}/framework/SystemError.cpp
   ${CMAKE_SOURCE_DIR}/serial/SerialLink.cpp
   ${CMAKE_SOURCE_DIR}/ui/RunView.cpp
+  ${CMAKE_SOURCE_DIR}/ui/UpdateDlg.cpp
   ${CMAKE_SOURCE_DIR}/update/BlockTable.cpp
   ${CMAKE_SOURCE_DIR}/update/Identify.cpp
   ${CMAKE_SOURCE_DIR}/update/ProgramLoad.cpp

@@ -37,7 +37,7 @@ target_include_directories(qv_framework PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(qv_framework PUBLIC comctl32)
 
 add_library(qv_engine STATIC ${QV_ENGINE_SOURCES}
-  serial/PortNames.h update/Registry.cpp ui/UpdateDlg.cpp ui/UpdateDlg.h ui/Help.cpp ui/Help.h ui/AboutDlg.h)
+  serial/PortNames.h update/Registry.cpp ui/UpdateDlg.h ui/Help.cpp ui/Help.h ui/AboutDlg.h)
 target_link_libraries(qv_engine PUBLIC qv_framework qv_payload winmm advapi32)
 
 add_executable(QV6100_UPDATE WIN32

@@ -18,20 +18,18 @@ public:                       \
     return TheBaseClass::OnWndMsg(message, wParam, lParam, pResult); \
     }
 
-#define AFX_MSG_DONE(value)          \
+// One entry: when `test` holds, the handler's `result` is the message's
+// result, unless the handler asked for the default handling.
+#define AFX_MSG_RESULT(test, result) \
+    if (test)                        \
     {                                \
-        *pResult = (value);          \
+        if (!pResult)                \
+            return TRUE;             \
+        *pResult = (result);         \
         return !TakeDefault();       \
     }
 
-#define AFX_MSG_ENTRY(test, call) \
-    if (test)                     \
-    {                             \
-        if (!pResult)             \
-            return TRUE;          \
-        call;                     \
-        AFX_MSG_DONE(0)           \
-    }
+#define AFX_MSG_ENTRY(test, call) AFX_MSG_RESULT(test, ((call), 0))
 
 // A command comes from a menu (code 0), an accelerator (code 1) or a button
 // (BN_CLICKED, which is 0 too).
@@ -50,19 +48,12 @@ public:                       \
 #define ON_WM_ACTIVATE()                                                                              \
     AFX_MSG_ENTRY(message == WM_ACTIVATE, OnActivate(LOWORD(wParam), reinterpret_cast<HWND>(lParam), \
                                                      static_cast<BOOL>(HIWORD(wParam))))
-#define ON_WM_QUERYDRAGICON()                                                      \
-    if (message == WM_QUERYDRAGICON)                                               \
-    {                                                                              \
-        if (!pResult)                                                              \
-            return TRUE;                                                           \
-        AFX_MSG_DONE(reinterpret_cast<LRESULT>(OnQueryDragIcon()))                 \
-    }
-#define ON_WM_CTLCOLOR()                                                                           \
-    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC)                              \
-    {                                                                                              \
-        if (!pResult)                                                                              \
-            return TRUE;                                                                           \
-        CWnd ctl(reinterpret_cast<HWND>(lParam));                                                  \
-        AFX_MSG_DONE(reinterpret_cast<LRESULT>(OnCtlColor(reinterpret_cast<HDC>(wParam), &ctl,     \
-                                                          message - WM_CTLCOLORMSGBOX)))           \
+#define ON_WM_QUERYDRAGICON() \
+    AFX_MSG_RESULT(message == WM_QUERYDRAGICON, reinterpret_cast<LRESULT>(OnQueryDragIcon()))
+#define ON_WM_CTLCOLOR()                                                                                    \
+    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC)                                       \
+    {                                                                                                       \
+        CWnd ctl(reinterpret_cast<HWND>(lParam));                                                           \
+        AFX_MSG_RESULT(true, reinterpret_cast<LRESULT>(OnCtlColor(reinterpret_cast<HDC>(wParam), &ctl,      \
+                                                                  message - WM_CTLCOLORMSGBOX)))            \
     }

@@ -38,6 +38,12 @@ PortNameTable::PortNameTable()
         m_names[i] = "COM" + std::to_string(i + 1);
 }
 
+const PortNameTable& PortNames()
+{
+    static const PortNameTable table;
+    return table;
+}
+
 namespace
 {
 std::string DevicePath(const char* name)
@@ -92,6 +98,13 @@ int CUpdateDlg::ProbePort(const char* name)
 
 int CUpdateDlg::OpenPort()
 {
+    // Says so, and closes the port if it was opened.
+    auto failed = [this] {
+        ShowMessage(kOpenFailedText, kCaption, MB_ICONEXCLAMATION);
+        ClosePort();
+        return 0;
+    };
+
     char name[64] = {};
     const LRESULT sel = SendItemMessage(IDC_PORT, CB_GETCURSEL);
     if (sel != CB_ERR)
@@ -104,20 +117,13 @@ int CUpdateDlg::OpenPort()
     g_hPort = ::CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (g_hPort == INVALID_HANDLE_VALUE)
-    {
-        ShowMessage(kOpenFailedText, kCaption, MB_ICONEXCLAMATION);
-        return 0;
-    }
+        return failed();
 
     DCB dcb;
     std::memset(&dcb, 0, sizeof dcb);
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(g_hPort, &dcb))
-    {
-        ShowMessage(kOpenFailedText, kCaption, MB_ICONEXCLAMATION);
-        ClosePort();
-        return 0;
-    }
+        return failed();
     dcb.DCBlength = sizeof dcb;
     dcb.BaudRate = kBaudRate;
     dcb.ByteSize = 8;
@@ -129,11 +135,7 @@ int CUpdateDlg::OpenPort()
     dcb.fInX = 0;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     if (!::SetCommState(g_hPort, &dcb))
-    {
-        ShowMessage(kOpenFailedText, kCaption, MB_ICONEXCLAMATION);
-        ClosePort();
-        return 0;
-    }
+        return failed();
 
     ::SetCommMask(g_hPort, EV_RXCHAR);
     ::SetupComm(g_hPort, kDriverQueueBytes, kDriverQueueBytes);
@@ -179,21 +181,35 @@ int CUpdateDlg::WritePort(const BYTE* bytes, DWORD count)
 // ---------------------------------------------------------------------------
 // Reading the ring
 
-int CUpdateDlg::ReadReply(BYTE* buffer)
+namespace
 {
-    int copied = 0;
+// Takes the unread bytes oldest first, up to and with the first `stop` byte
+// (-1: none stops), copies the first `capacity` of them into dest and drops
+// the rest. Returns the number of bytes taken.
+int TakeFromRing(BYTE* dest, int capacity, int stop)
+{
+    int taken = 0;
     unsigned char r = g_rxRead.load(std::memory_order_relaxed);
     const unsigned char w = g_rxWrite.load(std::memory_order_acquire);
-    while (r != w && copied < kReplyBufferBytes)
+    while (r != w)
     {
         const BYTE b = RxRing[r];
         r = static_cast<unsigned char>(r + 1);
-        buffer[copied++] = b;
-        if (b == ';')
+        if (taken < capacity)
+            dest[taken] = b;
+        ++taken;
+        if (b == stop)
             break;
     }
     g_rxRead.store(r, std::memory_order_release);
-    return copied;
+    return taken;
+}
+}  // namespace
+
+// The ring holds at most 255 bytes: a reply always fits the buffer.
+int CUpdateDlg::ReadReply(BYTE* buffer)
+{
+    return TakeFromRing(buffer, kReplyBufferBytes, ';');
 }
 
 int CUpdateDlg::RingEmpty() const
@@ -205,18 +221,7 @@ int CUpdateDlg::RingEmpty() const
 // the ring and dropped. Returns the number of bytes that arrived.
 int CUpdateDlg::DrainRing(BYTE* dest, int capacity)
 {
-    int taken = 0;
-    unsigned char r = g_rxRead.load(std::memory_order_relaxed);
-    const unsigned char w = g_rxWrite.load(std::memory_order_acquire);
-    while (r != w)
-    {
-        if (taken < capacity)
-            dest[taken] = RxRing[r];
-        ++taken;
-        r = static_cast<unsigned char>(r + 1);
-    }
-    g_rxRead.store(r, std::memory_order_release);
-    return taken;
+    return TakeFromRing(dest, capacity, -1);
 }
 
 DWORD CUpdateDlg::QueuedBytes()

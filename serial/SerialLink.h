@@ -8,7 +8,7 @@
 #include <atomic>
 
 // Every wait loop of the run sleeps this long between two polls; the run
-// holds the system timer at this resolution (update/TimerResolution.h).
+// holds the system timer at this resolution (update/RunRequests.h).
 const UINT kWaitStepMs = 1;
 
 // Size of every buffer the serial link copies received bytes into.

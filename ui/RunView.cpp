@@ -1,8 +1,9 @@
 // The members through which the run reaches the screen and the user: the
 // labels, the progress bar, the caution, the message boxes, and the handlers
-// of the time-out timer and the Cancel button. They need nothing of the
-// window layer but the framework, so the native tests build them unchanged.
+// of the time-out timer and the Cancel button.
 #include "ui/UpdateDlg.h"
+
+#include "ui/Texts.h"
 
 #include <commctrl.h>
 
@@ -36,11 +37,6 @@ void CUpdateDlg::OnTimer(UINT_PTR nIDEvent)
     CDialog::OnTimer(nIDEvent);
 }
 
-void CUpdateDlg::SetProgressRange()
-{
-    SendItemMessage(IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, kProgressMax));
-}
-
 void CUpdateDlg::SetProgressPos(int nPos)
 {
     SendItemMessage(IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(nPos));
@@ -49,6 +45,22 @@ void CUpdateDlg::SetProgressPos(int nPos)
 void CUpdateDlg::PushLabels()
 {
     UpdateData(FALSE);
+}
+
+void CUpdateDlg::StartPhase(LPCSTR lpszStatus, int nPercent)
+{
+    SendItemMessage(IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, kProgressMax));
+    m_strStatus = lpszStatus;
+    if (nPercent != kNoPercent)
+        m_strPercent = PercentText(nPercent);
+    PushLabels();
+}
+
+void CUpdateDlg::ShowProgress(int nPercent)
+{
+    SetProgressPos(nPercent);
+    m_strPercent = PercentText(nPercent);
+    PushLabels();
 }
 
 void CUpdateDlg::ShowCaution(BOOL bShow)

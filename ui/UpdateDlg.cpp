@@ -73,12 +73,13 @@ BOOL CUpdateDlg::OnInitDialog()
 
 void CUpdateDlg::EnumeratePorts()
 {
+    const PortNameTable& names = PortNames();
     int count = 0;
     for (int i = 0; i < PortNameTable::kCount; ++i)
     {
-        if (ProbePort(PortNames[i].c_str()))
+        if (ProbePort(names[i].c_str()))
         {
-            SendItemMessage(IDC_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(PortNames[i].c_str()));
+            SendItemMessage(IDC_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(names[i].c_str()));
             ++count;
         }
     }
@@ -91,24 +92,27 @@ void CUpdateDlg::EnumeratePorts()
     EndDialog(1);
 }
 
+// During a run only Cancel and the percent label are enabled, and Cancel has
+// the focus; between runs Start, Exit and the port list, with the focus on
+// Start.
+void CUpdateDlg::EnableRunControls(bool bRunning)
+{
+    EnableItem(IDC_START, !bRunning);
+    EnableItem(IDC_CANCEL_RUN, bRunning);
+    EnableItem(IDC_EXIT, !bRunning);
+    EnableItem(IDC_PERCENT, bRunning);
+    EnableItem(IDC_PORT, !bRunning);
+    FocusItem(bRunning ? IDC_CANCEL_RUN : IDC_START);
+}
+
 void CUpdateDlg::OnStart()
 {
-    EnableItem(IDC_START, false);
-    EnableItem(IDC_CANCEL_RUN, true);
-    EnableItem(IDC_EXIT, false);
-    EnableItem(IDC_PERCENT, true);
-    EnableItem(IDC_PORT, false);
-    FocusItem(IDC_CANCEL_RUN);
+    EnableRunControls(true);
 
     m_bCancel = 0;
     RunUpdate();
 
-    EnableItem(IDC_START, true);
-    EnableItem(IDC_CANCEL_RUN, false);
-    EnableItem(IDC_EXIT, true);
-    EnableItem(IDC_PERCENT, false);
-    EnableItem(IDC_PORT, true);
-    FocusItem(IDC_START);
+    EnableRunControls(false);
 
     SendItemMessage(IDC_CANCEL_RUN, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
     SendItemMessage(ID_HELP, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);

@@ -23,14 +23,19 @@ public:
     };
 
     // ---- Used by the engine --------------------------------------------
-    int m_bCancel;   // 1 = Cancel pressed in this run; cleared by OnStart only
-    int m_bTimeout;  // 1 = timer 123 ticked since the last wait was armed
+    int m_bCancel = 0;   // 1 = Cancel pressed in this run; cleared by OnStart
+    int m_bTimeout = 0;  // 1 = timer 123 ticked since the last wait was armed
     std::string m_strStatus;   // label IDC_STATUS
     std::string m_strPercent;  // label IDC_PERCENT
 
-    void SetProgressRange();
     void SetProgressPos(int nPos);
     void PushLabels();  // UpdateData(FALSE)
+    // A phase begins: the bar's range, then the status line, and the percent
+    // label unless kNoPercent, pushed to the screen.
+    static const int kNoPercent = -1;
+    void StartPhase(LPCSTR lpszStatus, int nPercent = kNoPercent);
+    // The phase's progress: the bar, then the percent label.
+    void ShowProgress(int nPercent);
     void ShowCaution(BOOL bShow);
     // Every message the run shows goes through here.
     int ShowMessage(LPCSTR lpszText, LPCSTR lpszCaption, UINT nType);
@@ -77,12 +82,19 @@ protected:
     void OnActivate(UINT nState, HWND hWndOther, BOOL bMinimized);
     void OnDestroy();
     void EnumeratePorts();
+    void EnableRunControls(bool bRunning);
 
     HICON m_hIcon;
 
     DECLARE_MESSAGE_MAP()
 
 private:
-    int WriteStage(DWORD& marker);
+    // How RunUpdate goes on after the writing stage.
+    enum class StageEnd
+    {
+        CleanUp,       // the link stopped, the port closed, the labels idle
+        ReturnAtOnce,  // the port did not open: nothing to clean up
+    };
+    StageEnd WriteStage(DWORD& marker);
     int AwaitDirectRead(BYTE* rx, DWORD* pRead);
 };

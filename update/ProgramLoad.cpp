@@ -23,24 +23,26 @@ int CUpdateDlg::SyncBitRate()
     BYTE reply[kReplyBufferBytes];
     reply[0] = 0xFF;  // nothing received reads as failure
 
+    // 1 once the ring holds an answer, 0 when the time-out has ticked first.
+    auto awaitAnswer = [this] {
+        for (;;)
+        {
+            if (!RingEmpty())
+                return 1;
+            ::Sleep(kWaitStepMs);
+            PumpOneMessage();
+            if (m_bTimeout == 1)
+                return 0;
+        }
+    };
+
     for (int attempt = 0; attempt < kAlignAttempts && reply[0] != kAlignByte; ++attempt)
     {
         if (!WritePort(kBurst, sizeof kBurst))
             return 0;
         ArmTimeout(kHandshakeTimeoutMs);
-        for (;;)
-        {
-            if (!RingEmpty())
-            {
-                if (DrainRing(reply, kReplyBufferBytes) != 1 || reply[0] != kAlignByte)
-                    return 0;
-                break;
-            }
-            ::Sleep(kWaitStepMs);
-            PumpOneMessage();
-            if (m_bTimeout == 1)
-                break;
-        }
+        if (awaitAnswer() && (DrainRing(reply, kReplyBufferBytes) != 1 || reply[0] != kAlignByte))
+            return 0;
     }
     if (reply[0] != kAlignByte)
         return 0;
@@ -48,19 +50,9 @@ int CUpdateDlg::SyncBitRate()
     if (!WritePort(&kConfirmByte, 1))
         return 0;
     ArmTimeout(kHandshakeTimeoutMs);
-    for (;;)
-    {
-        if (!RingEmpty())
-        {
-            if (DrainRing(reply, kReplyBufferBytes) != 1)
-                return 0;
-            return reply[0] == kConfirmReply ? 1 : 0;
-        }
-        ::Sleep(kWaitStepMs);
-        PumpOneMessage();
-        if (m_bTimeout == 1)
-            return 0;
-    }
+    if (!awaitAnswer() || DrainRing(reply, kReplyBufferBytes) != 1)
+        return 0;
+    return reply[0] == kConfirmReply ? 1 : 0;
 }
 
 // Waits up to 1000 ms for the unit to send something, then reads the bytes
@@ -87,9 +79,7 @@ int CUpdateDlg::AwaitDirectRead(BYTE* rx, DWORD* pRead)
 
 int CUpdateDlg::LoadWriteControlProgram()
 {
-    SetProgressRange();
-    m_strStatus = kLoadingProgramText;
-    PushLabels();
+    StartPhase(kLoadingProgramText);
 
     // From here the port is read directly, not through the ring.
     StopReader();
@@ -101,10 +91,7 @@ int CUpdateDlg::LoadWriteControlProgram()
         if (!WritePort(&WriteControlProgram[i], 1))
             return 0;
 
-        const int percent = i * 100 / kWriteControlProgramBytes + 1;
-        SetProgressPos(percent);
-        m_strPercent = PercentText(percent);
-        PushLabels();
+        ShowProgress(i * 100 / kWriteControlProgramBytes + 1);
 
         PumpOneMessage();
         if (m_bCancel == 1)

@@ -2,14 +2,12 @@
 #include "payload/Payload.h"
 #include "ui/Texts.h"
 #include "ui/UpdateDlg.h"
-#include "update/KeepAwake.h"
 #include "update/Registry.h"
-#include "update/TimerResolution.h"
+#include "update/RunRequests.h"
 
 void CUpdateDlg::RunUpdate()
 {
-    TimerResolution resolution;
-    KeepAwake awake;
+    RunRequests requests;
     DWORD marker = 0;
 
     ReadMarker(marker);
@@ -29,7 +27,7 @@ void CUpdateDlg::RunUpdate()
         ClosePort();
     }
 
-    if (marker == DETECTED_MARKER && !WriteStage(marker))
+    if (marker == DETECTED_MARKER && WriteStage(marker) == StageEnd::ReturnAtOnce)
         return;
 
     StopReader();
@@ -40,8 +38,7 @@ void CUpdateDlg::RunUpdate()
     PushLabels();
 }
 
-// Returns 0 when RunUpdate is to return at once, 1 when its clean-up follows.
-int CUpdateDlg::WriteStage(DWORD& marker)
+CUpdateDlg::StageEnd CUpdateDlg::WriteStage(DWORD& marker)
 {
     // Reading the marker back tells whether the write above took effect:
     // writing under HKEY_LOCAL_MACHINE needs administrative rights.
@@ -49,13 +46,13 @@ int CUpdateDlg::WriteStage(DWORD& marker)
     if (marker != DETECTED_MARKER)
     {
         ShowMessage(kAdminText, kCaption, MB_ICONHAND);
-        return 1;
+        return StageEnd::CleanUp;
     }
 
     if (ShowMessage(kWritingModeText, kCaption, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
-        return 1;
+        return StageEnd::CleanUp;
     if (!OpenPort())
-        return 0;
+        return StageEnd::ReturnAtOnce;
     ShowCaution(TRUE);
     StartReader();
 
@@ -74,5 +71,5 @@ int CUpdateDlg::WriteStage(DWORD& marker)
     }
 
     ShowCaution(FALSE);
-    return 1;
+    return StageEnd::CleanUp;
 }

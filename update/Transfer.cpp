@@ -27,18 +27,18 @@ void PutBigEndian(BYTE* out, DWORD value)
 
 int CUpdateDlg::TransferFirmware(const BYTE* image)
 {
-    SetProgressRange();
-    m_strStatus = kTransferringText;
-    m_strPercent = PercentText(0);
-    PushLabels();
+    StartPhase(kTransferringText, 0);
+
+    // Sends the bytes, then waits for the unit to answer with `answer`.
+    auto sendAwaiting = [this](const BYTE* bytes, DWORD count, const BYTE& answer) {
+        return WritePort(bytes, count) && WaitForBytes(kAckTimeoutMs, &answer, 1) ? 1 : 0;
+    };
 
     DWORD offset = 0;
     for (int b = 0; b < kBlockCount; ++b)
     {
         const DWORD blockStart = offset;
-        if (!WritePort(kWriteCommand, sizeof kWriteCommand))
-            return 0;
-        if (!WaitForBytes(kAckTimeoutMs, &kAck, 1))
+        if (!sendAwaiting(kWriteCommand, sizeof kWriteCommand, kAck))
             return 0;
 
         BYTE number[4];
@@ -47,30 +47,19 @@ int CUpdateDlg::TransferFirmware(const BYTE* image)
             return 0;
         DWORD remaining = BlockTable[b].size;
         PutBigEndian(number, remaining);
-        if (!WritePort(number, sizeof number))
-            return 0;
-        if (!WaitForBytes(kAckTimeoutMs, &kChunkHandshake, 1))
-            return 0;
-        if (!WritePort(&kChunkHandshake, 1))
+        if (!sendAwaiting(number, sizeof number, kChunkHandshake) || !WritePort(&kChunkHandshake, 1))
             return 0;
 
         for (;;)
         {
-            if (!WritePort(image + offset, kChunkBytes))
-                return 0;
-            if (!WaitForBytes(kAckTimeoutMs, &kChunkHandshake, 1))
-                return 0;
-            if (!WritePort(&kChunkHandshake, 1))
+            if (!sendAwaiting(image + offset, kChunkBytes, kChunkHandshake) || !WritePort(&kChunkHandshake, 1))
                 return 0;
             remaining -= kChunkBytes;
             offset += kChunkBytes;
             if (remaining == 0)
                 break;
 
-            const int percent = static_cast<int>(offset * 100 / kPercentDivisor);
-            SetProgressPos(percent);
-            m_strPercent = PercentText(percent);
-            PushLabels();
+            ShowProgress(static_cast<int>(offset * 100 / kPercentDivisor));
 
             PumpOneMessage();
             if (m_bCancel == 1)
@@ -78,9 +67,7 @@ int CUpdateDlg::TransferFirmware(const BYTE* image)
         }
 
         const BYTE checksum = BlockChecksum(image + blockStart, BlockTable[b].size);
-        if (!WritePort(&checksum, 1))
-            return 0;
-        if (!WaitForBytes(kAckTimeoutMs, &kAck, 1))
+        if (!sendAwaiting(&checksum, 1, kAck))
             return 0;
 
         if (b == kBlockCount - 1)

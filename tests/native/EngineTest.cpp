@@ -7,6 +7,7 @@
 #include "tests/UserTexts.h"
 
 #include <algorithm>
+#include <map>
 
 using namespace qvtest;
 
@@ -321,7 +322,7 @@ TEST_F(WritingTest, UnpluggedDuringTheTransferShowsTheSystemText)
 TEST_F(WorldTest, WholeUpdateWritesEveryByteOnceInOrder)
 {
     Connect("--s1 auto");
-    dlg->RunUpdate();
+    Click(IDC_START);
     Bytes expected = kQuery;
     expected.insert(expected.end(), 10, 0x00);
     expected.push_back(0x55);
@@ -355,16 +356,15 @@ class CancelTest : public WorldTest, public ::testing::WithParamInterface<Cancel
 
 // The identification and the handshake do not look at Cancel: the flag stays
 // set, and the load stops after its first byte. The load and the transfer
-// stop at once.
-TEST_P(CancelTest, EndsTheRunAsFailed)
+// stop at once. The next Start in the same window runs a whole update.
+TEST_P(CancelTest, EndsTheRunAsFailedButNotTheNext)
 {
     const CancelCase& c = GetParam();
     if (c.marked)
         TheRegistry() = Registry{true, 3120, true};
     const qvsim::Unit& unit = Connect("--s1 auto --latency 4");
     ClickAt(c.clickMs, IDC_CANCEL_RUN);
-    dlg->m_bCancel = 0;
-    dlg->RunUpdate();
+    Click(IDC_START);
     std::vector<std::string> shown;
     for (const Message& m : TheScreen().messages)
         shown.push_back(m.text);
@@ -375,6 +375,11 @@ TEST_P(CancelTest, EndsTheRunAsFailed)
     EXPECT_GE(sent, c.sentFrom);
     EXPECT_LE(sent, c.sentTo);
     EXPECT_FALSE(unit.complete());
+
+    ::Sleep(10000);  // the user reads the box, powers the unit up again
+    const qvsim::Unit& again = Connect("--s1 auto --latency 4");
+    Click(IDC_START);
+    EXPECT_TRUE(again.image() == Bytes(FirmwareImage, FirmwareImage + kFirmwareImageBytes)) << "the next run";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -414,10 +419,16 @@ class RunExitTest : public WorldTest, public ::testing::WithParamInterface<RunEx
 const std::size_t kNoCut = static_cast<std::size_t>(-1);
 const Registry kUnmarked{};
 const Registry kMarked{true, 3120, true};
+const std::map<int, bool> kRunControls = {
+    {IDC_START, false}, {IDC_CANCEL_RUN, true}, {IDC_EXIT, false}, {IDC_PERCENT, true}, {IDC_PORT, false}};
+const std::map<int, bool> kIdleControls = {
+    {IDC_START, true}, {IDC_CANCEL_RUN, false}, {IDC_EXIT, true}, {IDC_PERCENT, false}, {IDC_PORT, true}};
 }  // namespace
 
 // Each way out shows its boxes, cleans up or not, and hands back the power
-// request and the timer resolution; the PC is kept awake at every box.
+// request and the timer resolution; at every box the PC is kept awake and
+// only Cancel and the percent label are enabled, and at the end the controls
+// of an idle dialog.
 TEST_P(RunExitTest, KeepsThePcAwakeUntilItEnds)
 {
     const RunExit& c = GetParam();
@@ -428,14 +439,16 @@ TEST_P(RunExitTest, KeepsThePcAwakeUntilItEnds)
     UnplugAtWrite(c.cutAtWrite);
     TheScreen().answers = {c.firstAnswer};
     Connect("--s1 auto");
-    dlg->RunUpdate();
+    Click(IDC_START);
 
     std::vector<std::string> shown;
     for (const Message& m : TheScreen().messages)
     {
         shown.push_back(m.text);
         EXPECT_EQ(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED, m.awake) << "at " << shown.back();
+        EXPECT_EQ(kRunControls, m.enabled) << "at " << shown.back();
     }
+    EXPECT_EQ(kIdleControls, TheScreen().enabled);
     EXPECT_EQ(c.shown, shown);
     EXPECT_EQ(c.cleanUp, !TheScreen().labels.empty());
     if (c.firstAnswer == IDCANCEL)

@@ -97,8 +97,6 @@ TEST(Dialog, OnlyTimer123AndTheCancelButtonSetTheFlags)
     Sim sim;
     ASSERT_TRUE(sim.Start());
     TestDialog t;
-    t.dlg.m_bTimeout = 0;
-    t.dlg.m_bCancel = 0;
     t.dlg.SendMessage(WM_TIMER, 124, 0);
     EXPECT_EQ(0, t.dlg.m_bTimeout);
     t.dlg.SendMessage(WM_TIMER, TIMEOUT_TIMER_ID, 0);

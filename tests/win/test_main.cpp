@@ -1,7 +1,6 @@
 // Entry point of the Windows-target tests: an application object for the
-// framework (message boxes take its name) and the port-name table.
+// framework (message boxes take its name).
 #include "framework/Framework.h"
-#include "serial/PortNames.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +11,6 @@ class CTestApp : public CWinApp
 };
 CTestApp theTestApp;
 }  // namespace
-
-const PortNameTable PortNames;
 
 int main(int argc, char** argv)
 {

@@ -1,4 +1,4 @@
-// The multimedia timer calls of update/TimerResolution.h; support/Fake.cpp
+// The multimedia timer calls of update/RunRequests.h; support/Fake.cpp
 // counts the periods held.
 #pragma once
 

@@ -1,6 +1,6 @@
 // The few Win32 types, constants and functions the serial link, the update
-// engine and the run's view use, so that they build natively against the
-// fake Win32 of support/Fake.cpp. Sizes follow Win32 (DWORD is 32 bits, handles are
+// engine and the dialog use, so that they build natively against the fake
+// Win32 of support/Fake.cpp. Sizes follow Win32 (DWORD is 32 bits, handles are
 // pointers); nothing here talks to a real device.
 #pragma once
 
@@ -47,6 +47,7 @@ struct HMENU__;
 typedef HMENU__* HMENU;
 struct HINSTANCE__;
 typedef HINSTANCE__* HINSTANCE;
+typedef DWORD COLORREF;
 
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -69,6 +70,11 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define HIWORD(l) (static_cast<WORD>((static_cast<std::uintptr_t>(l) >> 16) & 0xFFFF))
 #define MAKEWPARAM(l, h) (static_cast<WPARAM>((static_cast<DWORD>(h) << 16) | static_cast<WORD>(l)))
 #define MAKELPARAM(l, h) (static_cast<LPARAM>((static_cast<DWORD>(h) << 16) | static_cast<WORD>(l)))
+#define MAX_PATH 260
+#define _MAX_DRIVE 3
+#define _MAX_DIR 256
+#define MAKEINTRESOURCEA(i) (reinterpret_cast<LPSTR>(static_cast<std::uintptr_t>(static_cast<WORD>(i))))
+#define RGB(r, g, b) (static_cast<COLORREF>((r) | ((g) << 8) | ((b) << 16)))
 
 // Errors
 #define ERROR_FILE_NOT_FOUND 2u
@@ -130,19 +136,51 @@ struct DCB
 #define PM_NOREMOVE 0x0000u
 #define PM_REMOVE 0x0001u
 #define WM_USER 0x0400u
+#define WM_DESTROY 0x0002u
+#define WM_ACTIVATE 0x0006u
+#define WM_PAINT 0x000Fu
+#define WM_ICONERASEBKGND 0x0027u
+#define WM_QUERYDRAGICON 0x0037u
+#define WM_CONTEXTMENU 0x007Bu
 #define WM_COMMAND 0x0111u
+#define WM_SYSCOMMAND 0x0112u
 #define WM_TIMER 0x0113u
+#define WM_CTLCOLORMSGBOX 0x0132u
+#define WM_CTLCOLORSTATIC 0x0138u
+#define DM_SETDEFID (WM_USER + 1)
 #define BN_CLICKED 0
+#define BM_SETSTYLE 0x00F4u
+#define BS_PUSHBUTTON 0x0000u
 #define USER_TIMER_MINIMUM 0x0000000Au
 #define CB_ERR (-1)
+#define CB_ADDSTRING 0x0143u
 #define CB_GETCURSEL 0x0147u
 #define CB_GETLBTEXT 0x0148u
 #define CB_GETLBTEXTLEN 0x0149u
+#define CB_SETCURSEL 0x014Eu
+
+// The system menu, and the icon's size
+#define SC_MOUSEMENU 0xF090u
+#define SC_KEYMENU 0xF100u
+#define SC_DEFAULT 0xF160u
+#define MF_STRING 0x0000u
+#define MF_BYPOSITION 0x0400u
+#define MF_SEPARATOR 0x0800u
+#define SM_CXICON 11
+#define SM_CYICON 12
 
 struct POINT
 {
     LONG x;
     LONG y;
+};
+
+struct RECT
+{
+    LONG left, top, right, bottom;
+};
+struct PAINTSTRUCT
+{
 };
 
 struct MSG
@@ -213,8 +251,21 @@ typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
 BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent);
 BOOL ShowWindow(HWND hWnd, int nCmdShow);
+BOOL EnableWindow(HWND hWnd, BOOL bEnable);
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 
 void Sleep(DWORD dwMilliseconds);
 EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE esFlags);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+
+// The window layer's calls that no native test makes (the icon, the system
+// menu, painting, the help file's path), and the focus: they return zero or
+// a null handle.
+template <class R>
+struct Inert
+{
+    template <class... A> R operator()(A&&...) const { return R(); }
+};
+inline constexpr Inert<int> LoadStringA{}, AppendMenuA{}, RemoveMenu{}, IsWindowEnabled{}, GetModuleFileNameW{},
+    _wsplitpath_s{}, GetSystemMetrics{}, GetClientRect{}, DrawIcon{}, EndPaint{}, SetTextColor{};
+inline constexpr Inert<std::nullptr_t> LoadIconA{}, BeginPaint{}, SetFocus{};

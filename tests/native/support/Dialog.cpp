@@ -1,31 +1,19 @@
-// What the native build takes in place of ui/UpdateDlg.cpp, which would bring
-// the whole window layer (icon, system menu, port list, help): the dialog's
-// constructor, which leaves the two flags as a click on Start does, and
-// OnInitDialog. The message map routes what the waits dispatch, the timer and
-// the Cancel click, to the product's handlers in ui/RunView.cpp, as the
-// framework's dispatch does. And the registry record, kept in memory.
+// What the native build takes in place of the dialog's help, ui/Help.cpp,
+// which loads the HTML Help library through the registry and the loader: no
+// native test opens help. And of update/Registry.cpp: the record, in memory.
 #include "ui/UpdateDlg.h"
 
 #include "support/Fake.h"
+#include "ui/Help.h"
 #include "update/Registry.h"
 
 #ifndef QV_NATIVE_FRAMEWORK
 #error "ui/UpdateDlg.h must see the native stand-in of framework/Framework.h: put tests/native/shim first on the include path"
 #endif
 
-CUpdateDlg::CUpdateDlg(CWnd* pParent) : CDialog(IDD_UPDATE_DIALOG, pParent), m_bCancel(0), m_bTimeout(0), m_hIcon(nullptr)
-{
-}
+void ShowHelpTopic(const wchar_t*) {}
 
-BOOL CUpdateDlg::OnInitDialog()
-{
-    return TRUE;
-}
-
-BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
-    ON_WM_TIMER()
-    ON_BN_CLICKED(IDC_CANCEL_RUN, &CUpdateDlg::OnCancelRun)
-END_MESSAGE_MAP()
+void CloseAllHelp() {}
 
 void ReadMarker(DWORD& marker)
 {

@@ -820,6 +820,15 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     }
 }
 
+BOOL EnableWindow(HWND hWnd, BOOL bEnable)
+{
+    World& w = W();
+    std::lock_guard<std::mutex> g(w.lock);
+    if (w.controls.count(hWnd))
+        w.screen.enabled[w.controls[hWnd]] = bEnable != FALSE;
+    return TRUE;
+}
+
 BOOL ShowWindow(HWND hWnd, int nCmdShow)
 {
     World& w = W();
@@ -835,7 +844,8 @@ int MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
     World& w = W();
     std::lock_guard<std::mutex> g(w.lock);
     qvtest::Screen& screen = w.screen;
-    screen.messages.push_back(qvtest::Message{lpText ? lpText : "", lpCaption ? lpCaption : "", uType, w.executionState});
+    screen.messages.push_back(
+        qvtest::Message{lpText ? lpText : "", lpCaption ? lpCaption : "", uType, w.executionState, screen.enabled});
     const std::size_t shown = screen.messages.size();
     return shown <= screen.answers.size() ? screen.answers[shown - 1] : IDOK;
 }

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -120,6 +121,7 @@ struct Message
     std::string caption;
     UINT type;
     EXECUTION_STATE awake;  // what the thread asked of the power manager while it showed
+    std::map<int, bool> enabled;  // the controls' states while it showed
 };
 
 struct Screen
@@ -128,6 +130,7 @@ struct Screen
     std::vector<int> positions;                               // every position the bar was set to
     std::vector<std::pair<std::string, std::string>> labels;  // status and percent at every push to the labels
     bool caution = false;                                     // the caution label shows
+    std::map<int, bool> enabled;                              // each control as the dialog last enabled it
     std::vector<Message> messages;
     std::vector<int> answers;  // what the message boxes return, in turn; IDOK once these run out
 };

@@ -147,6 +147,14 @@ protected:
         dlg.reset();
     }
 
+    // A click on a button, delivered to the dialog's message map as Windows
+    // delivers it; it returns when the handler does.
+    void Click(int controlId)
+    {
+        const MSG click = {dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED), 0, 0, {0, 0}};
+        ::DispatchMessageA(&click);
+    }
+
     std::unique_ptr<CUpdateDlg> dlg;
 };
 

@@ -166,8 +166,6 @@ void MakeMarkerKeyReadOnly()
 
 TestDialog::TestDialog()
 {
-    dlg.m_bCancel = 0;
-    dlg.m_bTimeout = 0;
     dlg.Create();
     // Without any port the dialog has said so and ended; the tests pick
     // their port themselves.
@@ -199,8 +197,7 @@ void RunTest::RunOnce(const std::string& simOptions, std::vector<int> answers)
     boxes.Answer(std::move(answers));
     ASSERT_TRUE(sim.Start(simOptions));
     t.SelectPort(sim.PortName());
-    t.dlg.m_bCancel = 0;
-    t.dlg.RunUpdate();
+    t.dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_START, BN_CLICKED), 0);
     sim.Stop();
     log = sim.Log();
 }

@@ -1,6 +1,6 @@
 // Native stand-in for framework/Framework.h: just the window, dialog, data
 // exchange and thread members the serial link, the update engine and the
-// run's view use. It sits before the source root on the include path, so
+// dialog use. It sits before the source root on the include path, so
 // ui/UpdateDlg.h picks it up; its out-of-line members are in support/Fake.cpp.
 #pragma once
 
@@ -14,6 +14,8 @@
 
 // The program's own message maps.
 #include "framework/MessageMap.h"
+
+inline constexpr Inert<std::nullptr_t> AfxGetInstanceHandle{};
 
 class CWnd
 {
@@ -35,6 +37,11 @@ public:
     {
         return ::MessageBoxA(m_hWnd, lpszText, lpszCaption, nType);
     }
+    // The window layer: no native test paints, or opens the system menu.
+    HMENU GetSystemMenu(BOOL) const { return nullptr; }
+    HICON SetIcon(HICON, BOOL) { return nullptr; }
+    BOOL IsIconic() const { return FALSE; }
+    HBRUSH OnCtlColor(HDC, CWnd*, UINT) { return nullptr; }
 
     // Returns TRUE when a handler took the message; with pResult == nullptr
     // it only reports whether a handler exists.
@@ -68,6 +75,11 @@ public:
     explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
     ~CDialog() override;
 
+    virtual INT_PTR DoModal() { return IDCANCEL; }
+    void EndDialog(int) {}
+    HWND GetItem(int nID) { return GetDlgItem(nID)->m_hWnd; }
+    BOOL EnableItem(int nID, bool bEnable) { return ::EnableWindow(GetItem(nID), bEnable ? TRUE : FALSE); }
+    HWND FocusItem(int nID) { return ::SetFocus(GetItem(nID)); }
     LRESULT SendItemMessage(int nID, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
     {
         return GetDlgItem(nID)->SendMessage(message, wParam, lParam);
@@ -83,6 +95,10 @@ public:
 protected:
     virtual void DoDataExchange(CDataExchange*) {}
     void OnTimer(UINT_PTR) { Default(); }
+    void OnPaint() { Default(); }
+    void OnDestroy() { Default(); }
+    void OnActivate(UINT, HWND, BOOL) { Default(); }
+    void OnSysCommand(UINT, LPARAM) { Default(); }
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;
