@@ -1,12 +1,14 @@
 #include "app/UpdateApp.h"
 
+#include "serial/PortNames.h"
 #include "ui/UpdateDlg.h"
 
-// The application object comes first and goes last. It is built before
-// WinMain; the port-name table (serial/PortNames.h) is built on its first
-// use, when the dialog lists the ports, and static objects are destroyed in
-// the reverse order of their construction.
+// The application object comes first and goes last: C++ fixes the order of
+// static construction only within one translation unit, so the port-name
+// table is defined here, after it, and is destroyed before it at exit. The
+// test and benchmark programs link this file too, for both.
 CUpdateApp theApp;
+const PortNameTable PortNames;
 
 BOOL CUpdateApp::InitInstance()
 {

@@ -10,3 +10,6 @@ public:
 
     BOOL InitInstance() override;
 };
+
+// The one application object (app/UpdateApp.cpp).
+extern CUpdateApp theApp;

@@ -7,6 +7,7 @@
 //   qv_bench [--baud N] [--com N] [--latency MS] [--json FILE]
 #include "BenchSupport.h"
 
+#include "app/UpdateApp.h"
 #include "framework/Framework.h"
 #include "payload/Payload.h"
 #include "ui/UpdateDlg.h"
@@ -162,7 +163,7 @@ std::string WineVersion()
 int main(int argc, char** argv)
 {
     BinaryStdout();
-    theBenchApp.InitApplication(::GetModuleHandleA(nullptr));
+    theApp.InitApplication(::GetModuleHandleA(nullptr));
     int baud = 9600, com = 19, simLatencyMs = 0;
     std::string json;
     if (!ParseOptions(argc, argv,

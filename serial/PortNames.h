@@ -15,10 +15,7 @@ private:
     std::string m_names[kCount];
 };
 
-// The table, built on its first use and never changed. Every program with
-// the dialog defines its application object at namespace scope, so that
-// object is built before the program's entry point, and the first use comes
-// later, when the dialog lists the ports. Objects of static storage duration
-// are destroyed in the reverse order of their construction, a function's
-// static one too: the table goes before the application object.
-const PortNameTable& PortNames();
+// Built during static initialisation, after the application object: both
+// are defined together, in app/UpdateApp.cpp, which every program that has
+// the dialog links. Never changed.
+extern const PortNameTable PortNames;

@@ -38,12 +38,6 @@ PortNameTable::PortNameTable()
         m_names[i] = "COM" + std::to_string(i + 1);
 }
 
-const PortNameTable& PortNames()
-{
-    static const PortNameTable table;
-    return table;
-}
-
 namespace
 {
 std::string DevicePath(const char* name)

@@ -73,13 +73,12 @@ BOOL CUpdateDlg::OnInitDialog()
 
 void CUpdateDlg::EnumeratePorts()
 {
-    const PortNameTable& names = PortNames();
     int count = 0;
     for (int i = 0; i < PortNameTable::kCount; ++i)
     {
-        if (ProbePort(names[i].c_str()))
+        if (ProbePort(PortNames[i].c_str()))
         {
-            SendItemMessage(IDC_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(names[i].c_str()));
+            SendItemMessage(IDC_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(PortNames[i].c_str()));
             ++count;
         }
     }

@@ -1,20 +1,14 @@
-// Entry point of the Windows-target tests: an application object for the
-// framework (message boxes take its name).
-#include "framework/Framework.h"
+// Entry point of the Windows-target tests. They link the program's
+// application object (message boxes take its name) and, with it, the
+// port-name table; the framework's entry point, which would show the dialog,
+// is not theirs.
+#include "app/UpdateApp.h"
 
 #include <gtest/gtest.h>
 
-namespace
-{
-class CTestApp : public CWinApp
-{
-};
-CTestApp theTestApp;
-}  // namespace
-
 int main(int argc, char** argv)
 {
-    theTestApp.InitApplication(::GetModuleHandleA(nullptr));
+    theApp.InitApplication(::GetModuleHandleA(nullptr));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -110,6 +110,19 @@ private:
     std::map<int, CWnd> m_controls;
 };
 
+// The application object the program's own app/UpdateApp.cpp defines; the
+// native tests never start it.
+class CWinApp
+{
+public:
+    explicit CWinApp(LPCSTR = nullptr) {}
+    virtual ~CWinApp() = default;
+    virtual BOOL InitInstance() { return FALSE; }
+    void Enable3dControlsStatic() {}
+
+    CWnd* m_pMainWnd = nullptr;
+};
+
 typedef UINT(__cdecl* AFX_THREADPROC)(LPVOID);
 
 class CWinThread
