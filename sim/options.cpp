@@ -1,6 +1,7 @@
 #include "options.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -163,8 +164,7 @@ Table optionTable(Options& options, Pending& given)
              const auto kind = parseFaultKind(v);
              if (!kind)
              {
-                 throw ParseError(o + ": unknown kind '" + v +
-                                  "' (silence, wrong, extra, unplug, unplug-after, flood, delay, stall)");
+                 throw ParseError(o + ": unknown kind '" + v + "' (" + faultKindNames(", ") + ")");
              }
              unit.fault.kind = *kind;
              given.fault = true;
@@ -369,6 +369,76 @@ ParseResult parseOptions(const std::vector<std::string>& args)
     }
 }
 
+std::vector<std::string> unitArguments(const Config& config)
+{
+    const Config defaults;
+    std::vector<std::string> args;
+    const auto add = [&args](const char* option, const std::string& value = std::string()) {
+        args.push_back(option);
+        if (!value.empty())
+        {
+            args.push_back(value);
+        }
+    };
+    const auto ms = [](Nanos value) { return std::to_string(value / kNanosPerMs); };
+    const auto flag = [&add](bool on, const char* option) {
+        if (on)
+        {
+            add(option);
+        }
+    };
+    const auto number = [&add](auto value, auto fallback, const char* option, const std::string& text) {
+        if (value != fallback)
+        {
+            add(option, text);
+        }
+    };
+    if (config.startInWriting)
+    {
+        add("--mode", "writing");
+    }
+    if (config.s1Auto)
+    {
+        add("--s1", "auto");
+    }
+    if (config.fifthGiven)
+    {
+        add("--fifth", std::string(1, config.fifth));
+    }
+    flag(config.emptyError, "--empty-error");
+    flag(config.silent, "--silent");
+    flag(config.questionFirst, "--question-first");
+    flag(config.questionOnly, "--question-only");
+    number(config.questionGap, defaults.questionGap, "--question-gap", ms(config.questionGap));
+    number(config.split, defaults.split, "--split", std::to_string(config.split));
+    number(config.splitGap, defaults.splitGap, "--split-gap", ms(config.splitGap));
+    number(config.tyDelay, defaults.tyDelay, "--delay", ms(config.tyDelay));
+    number(config.silentBursts, defaults.silentBursts, "--silent-bursts", std::to_string(config.silentBursts));
+    number(config.erase, defaults.erase, "--erase-ms", ms(config.erase));
+    number(config.baud, defaults.baud, "--baud", std::to_string(config.baud));
+    number(config.latency, defaults.latency, "--latency", ms(config.latency));
+    flag(config.oneUpdate, "--one-update");
+    const Fault& fault = config.fault;
+    if (fault.kind != FaultKind::None)
+    {
+        add("--fault", faultName(fault.kind));
+        add("--at", stepName(fault.at));
+        add("--index", std::to_string(fault.index));
+        char byte[8];
+        std::snprintf(byte, sizeof byte, "0x%02x", fault.wrongByte);
+        number(fault.wrongByte, defaults.fault.wrongByte, "--fault-byte", byte);
+        number(fault.floodBytes, defaults.fault.floodBytes, "--flood-bytes", std::to_string(fault.floodBytes));
+        number(fault.floodSeed, defaults.fault.floodSeed, "--flood-seed", std::to_string(fault.floodSeed));
+        if (fault.delay != 0 || fault.kind == FaultKind::Delay || fault.kind == FaultKind::Stall)
+        {
+            add("--fault-ms", ms(fault.delay));
+        }
+        flag(fault.after, "--after");
+        flag(config.faultOnce, "--fault-once");
+    }
+    return args;
+}
+
 std::vector<std::string> optionNames()
 {
     Options options;
@@ -386,9 +456,41 @@ std::vector<std::string> optionNames()
     return names;
 }
 
+namespace {
+
+// `text` in lines of at most 80 columns, the first after `first`, the others
+// indented like it.
+std::string wrapped(const std::string& first, const std::string& text)
+{
+    const std::string indent(first.size(), ' ');
+    std::string out = first, line;
+    std::size_t start = 0;
+    while (start < text.size())
+    {
+        std::size_t end = text.find(' ', start);
+        end = end == std::string::npos ? text.size() : end;
+        const std::string word = text.substr(start, end - start);
+        if (!line.empty() && out.size() - out.rfind('\n') + line.size() + word.size() > 80)
+        {
+            out += line + "\n" + indent;
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        start = end + 1;
+    }
+    return out + line + "\n";
+}
+
+void replace(std::string& text, const std::string& placeholder, const std::string& by)
+{
+    text.replace(text.find(placeholder), placeholder.size(), by);
+}
+
+}  // namespace
+
 std::string usageText()
 {
-    return R"(Usage: qv6100-sim [OPTIONS]
+    std::string text = R"(Usage: qv6100-sim [OPTIONS]
 Plays a Corvane QV-6100 on a pseudo-terminal (8N1, raw bytes), or on a serial port.
 
 Publishing and lifetime:
@@ -467,8 +569,7 @@ Firmware writing mode:
   expects the same block again (0x57 0x00 ...).
 
 Fault injection (one per update, fired at the first matching answer):
-  --fault KIND          silence | wrong | extra | unplug | unplug-after | flood | delay | stall
-  --at STEP             ty      TY reply (the N-th TY query; with --question-only
+@KINDS@  --at STEP             ty      TY reply (the N-th TY query; with --question-only
                                 the "?;" that answers it)
                         sync    0x00 answering the N-th answered alignment burst
                         confirm 0xAA answering 0x55 (N = 0)
@@ -495,15 +596,7 @@ Fault injection (one per update, fired at the first matching answer):
                         flood = the flood; delay, stall = the unit stalls MS
   --fault-once          the fault strikes in the first update only (default:
                         in every update)
-  KIND: silence = send nothing, answer nothing more; wrong = a wrong answer;
-  extra = the answer twice in one write; unplug = close the pty master and
-  unpublish it, log "# unplugged", keep running; unplug-after = send the
-  answer, then unplug as above (the PC's next write fails); flood = N bytes of 0x41 as
-  fast as the pty takes them (what cannot be written within 200 ms is dropped
-  and the count logged), then silence; delay = the answer MS late; stall = the
-  unit freezes for MS: the answer and everything received meanwhile are dealt
-  with only after it.
-  "# complete" is logged when block 11's 0x06 goes out (not when a silence,
+@MEANINGS@  "# complete" is logged when block 11's 0x06 goes out (not when a silence,
   wrong, unplug or flood fault replaces it).
 
 Pacing:
@@ -521,6 +614,9 @@ Pacing:
 
 Bad option values print an error and exit with status 2.
 )";
+    replace(text, "@KINDS@", wrapped("  --fault KIND          ", faultKindNames(" | ")));
+    replace(text, "@MEANINGS@", wrapped("  KIND: ", faultKindMeanings() + "."));
+    return text;
 }
 
 }  // namespace qvsim

@@ -37,6 +37,10 @@ struct ParseResult
 // `args` excludes the program name.
 ParseResult parseOptions(const std::vector<std::string>& args);
 
+// The options that make a unit as `config` says: parseOptions() of them gives
+// `config` back.
+std::vector<std::string> unitArguments(const Config& config);
+
 // Every option the parser knows, as written on the command line.
 std::vector<std::string> optionNames();
 

@@ -86,7 +86,7 @@ int runTap(const TapOptions& options)
         std::cerr << "qv6100-tap: cannot open log " << options.logFile << ": " << std::strerror(errno) << "\n";
         return 1;
     }
-    Side sides[2] = {{"--pc", options.pc, {}}, {"--unit", options.unit, {}}};
+    Side sides[2] = {{"--pc", options.pc, {}, 0, {}}, {"--unit", options.unit, {}, 0, {}}};
     for (Side& side : sides)
     {
         std::string error, warning;

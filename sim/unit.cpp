@@ -47,14 +47,14 @@ struct FaultNameEntry
 {
     FaultKind kind;
     const char* name;
+    const char* what;
 };
 
 constexpr FaultNameEntry kFaultNames[] = {
-    {FaultKind::None, "none"},     {FaultKind::Silence, "silence"},
-    {FaultKind::Wrong, "wrong"},   {FaultKind::Extra, "extra"},
-    {FaultKind::Unplug, "unplug"}, {FaultKind::Flood, "flood"},
-    {FaultKind::Delay, "delay"},   {FaultKind::UnplugAfter, "unplug-after"},
-    {FaultKind::Stall, "stall"},
+    {FaultKind::None, "none", ""},
+#define QVSIM_KIND(id, name, what) {FaultKind::id, name, what},
+    QVSIM_FAULT_KINDS(QVSIM_KIND)
+#undef QVSIM_KIND
 };
 
 std::string hex8(std::uint8_t value)
@@ -106,6 +106,32 @@ const char* faultName(FaultKind kind)
         }
     }
     return "?";
+}
+
+std::string faultKindNames(const char* separator)
+{
+    std::string names;
+    for (const auto& entry : kFaultNames)
+    {
+        if (entry.kind != FaultKind::None)
+        {
+            names += (names.empty() ? "" : separator) + std::string(entry.name);
+        }
+    }
+    return names;
+}
+
+std::string faultKindMeanings()
+{
+    std::string meanings;
+    for (const auto& entry : kFaultNames)
+    {
+        if (entry.kind != FaultKind::None)
+        {
+            meanings += (meanings.empty() ? "" : "; ") + std::string(entry.name) + " = " + entry.what;
+        }
+    }
+    return meanings;
 }
 
 std::optional<Step> parseStep(const std::string& text)
@@ -307,7 +333,7 @@ void Unit::queueReply(const Reply& reply)
     {
     case Reply::Kind::Bytes:
         queueWrite(reply.bytes, reply.at, reply.tag);
-        queueWrite(reply.straggler, reply.at, reply.tag);
+        queueWrite(reply.straggler, reply.at + reply.stragglerDelay, reply.tag);
         break;
     case Reply::Kind::BytesThenFlood:
         queueWrite(reply.bytes, reply.at, reply.tag);
@@ -391,6 +417,19 @@ Unit::Reply Unit::shape(Step step, std::uint32_t index, Bytes bytes, Nanos at)
         reply.at += fault.delay;
         text += ": +" + std::to_string(fault.delay / kNanosPerMs) + " ms";
         break;
+    case FaultKind::Split:
+        if (reply.bytes.size() < 2)
+        {
+            text += ": one byte, sent whole";
+            break;
+        }
+        reply.straggler.assign(reply.bytes.begin() + static_cast<std::ptrdiff_t>(reply.bytes.size() / 2),
+                               reply.bytes.end());
+        reply.bytes.resize(reply.bytes.size() / 2);
+        reply.stragglerDelay = fault.delay;
+        text += ": " + std::to_string(reply.bytes.size()) + " bytes, the rest " +
+                std::to_string(fault.delay / kNanosPerMs) + " ms later";
+        break;
     case FaultKind::Stall:
         reply.at += fault.delay;
         s_.stallUntil = at + fault.delay;
@@ -437,7 +476,8 @@ void Unit::shapeAfter(Reply& reply, std::string& text, Nanos at)
         s_.stallUntil = at + fault.delay;
         text += ": answer sent, then the unit stalls " + std::to_string(fault.delay / kNanosPerMs) + " ms";
         break;
-    case FaultKind::None:
+    default:  // nothing to follow the answer
+        text += ": answer sent, nothing follows";
         break;
     }
 }

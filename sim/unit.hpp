@@ -55,23 +55,46 @@ enum class Step
     Ack,
 };
 
+// Every kind of fault, once: its name on the command line (--fault) and what
+// it does to the answer it strikes (qv6100-sim --help). A new kind is a line
+// here and the code in Unit::shape() that acts on it.
+#define QVSIM_FAULT_KINDS(X)                                                                                       \
+    X(Silence, "silence", "send nothing, answer nothing more")                                                     \
+    X(Wrong, "wrong", "a wrong answer")                                                                            \
+    X(Extra, "extra", "the answer twice in one write")                                                             \
+    X(Unplug, "unplug",                                                                                            \
+      "close the pty master and unpublish it, log \"# unplugged\", keep running (the line stays pulled)")           \
+    X(UnplugAfter, "unplug-after", "send the answer, then unplug as above (the PC's next write fails)")            \
+    X(Flood, "flood",                                                                                              \
+      "N bytes of 0x41 as fast as the line takes them (what cannot be written within 200 ms is dropped and the "   \
+      "count logged), then silence")                                                                               \
+    X(Delay, "delay", "the answer MS late")                                                                        \
+    X(Split, "split", "the answer in two writes, its first half and MS later the rest (a one-byte answer whole)")  \
+    X(Stall, "stall", "the unit freezes for MS: the answer and everything received meanwhile are dealt with only " \
+                      "after it")
+
 enum class FaultKind
 {
     None,
-    Silence,
-    Wrong,
-    Extra,
-    Unplug,
-    Flood,
-    Delay,
-    UnplugAfter,
-    Stall,
+#define QVSIM_KIND(id, name, what) id,
+    QVSIM_FAULT_KINDS(QVSIM_KIND)
+#undef QVSIM_KIND
+};
+
+// Every kind, in the order above.
+constexpr FaultKind kFaultKinds[] = {
+#define QVSIM_KIND(id, name, what) FaultKind::id,
+    QVSIM_FAULT_KINDS(QVSIM_KIND)
+#undef QVSIM_KIND
 };
 
 const char* stepName(Step step);
 const char* faultName(FaultKind kind);
 std::optional<Step> parseStep(const std::string& text);
 std::optional<FaultKind> parseFaultKind(const std::string& text);
+// Every kind's name, "silence | wrong | ...", and "name = what it does; ...".
+std::string faultKindNames(const char* separator);
+std::string faultKindMeanings();
 
 struct Fault
 {
@@ -231,6 +254,7 @@ private:
         Nanos at = 0;
         bool genuine = true;
         qvsim::Bytes straggler;  // sent in a write of its own right after `bytes`
+        Nanos stragglerDelay = 0;  // or this much later
         std::optional<AnswerTag> tag;
     };
 

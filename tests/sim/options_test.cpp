@@ -110,30 +110,35 @@ TEST(Options, EveryValueReachesItsField)
                             "--fault-byte 0xA5 --flood-bytes 123 --fault-ms 9 --fault-once --one-update --link /tmp/x --ready /tmp/r "
                             "--stop-file /tmp/s --log /tmp/l --program-out /tmp/p --image-out /tmp/i --lifetime 2.5";
     const Options options = parsed(words(all));
-    const Config& unit = options.unit;
-    EXPECT_TRUE(unit.startInWriting);
-    EXPECT_TRUE(unit.s1Auto);
-    EXPECT_EQ(unit.fifth, '7');
-    EXPECT_TRUE(unit.fifthGiven);
-    EXPECT_TRUE(unit.emptyError);
-    EXPECT_TRUE(unit.silent);
-    EXPECT_TRUE(unit.questionFirst);
-    EXPECT_EQ(unit.questionGap, 70 * kNanosPerMs);
-    EXPECT_EQ(unit.split, 4u);
-    EXPECT_EQ(unit.splitGap, 45 * kNanosPerMs);
-    EXPECT_EQ(unit.tyDelay, 12 * kNanosPerMs);
-    EXPECT_EQ(unit.silentBursts, 3u);
-    EXPECT_EQ(unit.erase, 250 * kNanosPerMs);
-    EXPECT_EQ(unit.baud, 9600u);
-    EXPECT_EQ(unit.latency, 16 * kNanosPerMs);
-    EXPECT_EQ(unit.fault.kind, FaultKind::Flood);
-    EXPECT_EQ(unit.fault.at, Step::Chunk);
-    EXPECT_EQ(unit.fault.index, 2047u);
-    EXPECT_EQ(unit.fault.wrongByte, 0xA5);
-    EXPECT_EQ(unit.fault.floodBytes, 123u);
-    EXPECT_EQ(unit.fault.delay, 9 * kNanosPerMs);
-    EXPECT_TRUE(unit.faultOnce);
-    EXPECT_TRUE(unit.oneUpdate);
+    // The unit's options made from its settings make the same unit.
+    const Config again = parsed(unitArguments(options.unit)).unit;
+    for (const Config* config : {&options.unit, &again})
+    {
+        const Config& unit = *config;
+        EXPECT_TRUE(unit.startInWriting);
+        EXPECT_TRUE(unit.s1Auto);
+        EXPECT_EQ(unit.fifth, '7');
+        EXPECT_TRUE(unit.fifthGiven);
+        EXPECT_TRUE(unit.emptyError);
+        EXPECT_TRUE(unit.silent);
+        EXPECT_TRUE(unit.questionFirst);
+        EXPECT_EQ(unit.questionGap, 70 * kNanosPerMs);
+        EXPECT_EQ(unit.split, 4u);
+        EXPECT_EQ(unit.splitGap, 45 * kNanosPerMs);
+        EXPECT_EQ(unit.tyDelay, 12 * kNanosPerMs);
+        EXPECT_EQ(unit.silentBursts, 3u);
+        EXPECT_EQ(unit.erase, 250 * kNanosPerMs);
+        EXPECT_EQ(unit.baud, 9600u);
+        EXPECT_EQ(unit.latency, 16 * kNanosPerMs);
+        EXPECT_EQ(unit.fault.kind, FaultKind::Flood);
+        EXPECT_EQ(unit.fault.at, Step::Chunk);
+        EXPECT_EQ(unit.fault.index, 2047u);
+        EXPECT_EQ(unit.fault.wrongByte, 0xA5);
+        EXPECT_EQ(unit.fault.floodBytes, 123u);
+        EXPECT_EQ(unit.fault.delay, 9 * kNanosPerMs);
+        EXPECT_TRUE(unit.faultOnce);
+        EXPECT_TRUE(unit.oneUpdate);
+    }
     EXPECT_EQ(options.link, "/tmp/x");
     EXPECT_EQ(options.readyFile, "/tmp/r");
     EXPECT_EQ(options.stopFile, "/tmp/s");

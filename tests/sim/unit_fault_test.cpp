@@ -116,44 +116,74 @@ TEST_P(FaultAtStep, ChangesExactlyThatAnswer)
     EXPECT_TRUE(driver.noted(std::string("fault ") + faultName(kind) + " at " + stepName(target.step) + " " +
                              std::to_string(target.index)));
 
-    Bytes expected = before;
+    const Nanos due = kT0 + static_cast<Nanos>(k) * kGap;
+    // The answer as the fault made it, and whether the unit answers on.
+    const auto then = [&](const Bytes& answer, bool goesOn) {
+        Bytes expected = concat(before, answer);
+        EXPECT_EQ(driver.sent(), goesOn ? concat(expected, after) : expected);
+        EXPECT_EQ(driver.unit.silenced(), !goesOn);
+    };
+    const auto last = [&](Output::Kind what, Nanos at) {
+        const Output& output = lastNonNote(driver);
+        EXPECT_EQ(output.kind, what);
+        EXPECT_EQ(output.time, at);
+        return output;
+    };
+    const auto writtenAt = [&](Nanos at, const Bytes& bytes) {
+        const auto writes = driver.writes();
+        EXPECT_TRUE(std::any_of(writes.begin(), writes.end(), [&](const Write& w) { return w.at == at && w.bytes == bytes; }))
+            << "a write at " << at;
+    };
     switch (kind)
     {
+    case FaultKind::Silence:
+        then({}, false);
+        break;
+    case FaultKind::Wrong:
+        then(target.step == Step::Ty ? bytesOf("TY211;") : Bytes{kWrongByte}, true);
+        break;
     case FaultKind::Extra:
     {
-        expected.insert(expected.end(), genuine.begin(), genuine.end());
-        expected.insert(expected.end(), genuine.begin(), genuine.end());
-        expected.insert(expected.end(), after.begin(), after.end());
-        Bytes twice = genuine;
-        twice.insert(twice.end(), genuine.begin(), genuine.end());
+        then(concat(genuine, genuine), true);
         const auto writes = driver.writes();
-        EXPECT_TRUE(std::any_of(writes.begin(), writes.end(), [&](const Write& w) { return w.bytes == twice; }))
+        EXPECT_TRUE(std::any_of(writes.begin(), writes.end(),
+                                [&](const Write& w) { return w.bytes == concat(genuine, genuine); }))
             << "the doubled answer goes in one write";
         break;
     }
+    case FaultKind::Unplug:
+        then({}, false);
+        last(Output::Kind::Unplug, due);
+        break;
     case FaultKind::UnplugAfter:
-    {
         // The genuine answer goes out, then the line is cut and nothing follows.
-        expected.insert(expected.end(), genuine.begin(), genuine.end());
-        ASSERT_EQ(driver.count(Output::Kind::Unplug), 1u);
-        const Output& last = lastNonNote(driver);
-        EXPECT_EQ(last.kind, Output::Kind::Unplug);
-        EXPECT_EQ(last.time, kT0 + static_cast<Nanos>(k) * kGap + kFaultDelay) << "cut --fault-ms after the answer";
-        EXPECT_TRUE(driver.unit.silenced());
+        then(genuine, false);
+        EXPECT_EQ(driver.count(Output::Kind::Unplug), 1u);
+        last(Output::Kind::Unplug, due + kFaultDelay);
         break;
-    }
-    default:  // stall
+    case FaultKind::Flood:
+        then({}, false);
+        EXPECT_EQ(last(Output::Kind::Flood, due).count, kFloodBytes);
+        break;
+    case FaultKind::Delay:
+    case FaultKind::Stall:
+        then(genuine, true);
+        writtenAt(due + kFaultDelay, genuine);
+        break;
+    case FaultKind::Split:
     {
-        expected.insert(expected.end(), genuine.begin(), genuine.end());
-        expected.insert(expected.end(), after.begin(), after.end());
-        const auto writes = driver.writes();
-        const Nanos due = kT0 + static_cast<Nanos>(k) * kGap + kFaultDelay;
-        EXPECT_TRUE(std::any_of(writes.begin(), writes.end(),
-                                [&](const Write& w) { return w.at == due && w.bytes == genuine; }));
+        then(genuine, true);
+        const auto half = genuine.begin() + static_cast<std::ptrdiff_t>(genuine.size() / 2);
+        writtenAt(due, genuine.size() > 1 ? Bytes(genuine.begin(), half) : genuine);
+        if (genuine.size() > 1)
+        {
+            writtenAt(due + kFaultDelay, Bytes(half, genuine.end()));
+        }
         break;
     }
+    default:
+        ADD_FAILURE() << "no expectation for the fault " << faultName(kind);
     }
-    EXPECT_EQ(driver.sent(), expected);
 }
 
 std::string targetName(const ::testing::TestParamInfo<FaultAtStep::ParamType>& info)
@@ -164,12 +194,10 @@ std::string targetName(const ::testing::TestParamInfo<FaultAtStep::ParamType>& i
     return name;
 }
 
-// Silence, wrong, unplug, flood and delay are tried at every answer of an
-// update by the native fault sweep, against the program itself.
+// Every kind the simulator knows (the sweep tries them at every answer of an
+// update against the program: each must strike exactly where it is told).
 INSTANTIATE_TEST_SUITE_P(AllKinds, FaultAtStep,
-                         ::testing::Combine(::testing::Values(FaultKind::Extra, FaultKind::UnplugAfter,
-                                                              FaultKind::Stall),
-                                            ::testing::ValuesIn(kTargets)),
+                         ::testing::Combine(::testing::ValuesIn(kFaultKinds), ::testing::ValuesIn(kTargets)),
                          targetName);
 
 // A stall freezes the unit: its answer and everything received meanwhile

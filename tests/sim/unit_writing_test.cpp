@@ -163,6 +163,23 @@ TEST(BlockTransfer, ImageIsSavedBeforeTheAcknowledgementLeaves)
                             [](std::uint8_t b) { return b == 0xFF; }));
 }
 
+// The unit's block table is the protocol's: twelve blocks from address 0 on,
+// each right after the one before, in whole 128-byte chunks, covering the
+// 262,144 bytes of the flash.
+TEST(BlockTransfer, TwelveBlocksCoverTheFlashInWholeChunks)
+{
+    ASSERT_EQ(kBlockTable.size(), 12u);
+    std::uint32_t next = 0;
+    for (const Block& block : kBlockTable)
+    {
+        EXPECT_EQ(block.address, next);
+        EXPECT_GT(block.size, 0u);
+        EXPECT_EQ(block.size % 128, 0u);
+        next = block.address + block.size;
+    }
+    EXPECT_EQ(next, 262144u);
+}
+
 TEST(BlockTransfer, BadChecksumIsRefusedAndTheBlockMayBeSentAgain)
 {
     UnitDriver driver = readyForBlocks();
