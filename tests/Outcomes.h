@@ -1,101 +1,148 @@
 // What the user sees when the unit spoils one of its answers in an update,
-// written from the protocol: one row for each kind of answer, one column for
-// each fault. The faults are the simulator's own options. The native sweep
-// tries every fault at the unit's answers; the runs through the real program
-// under Wine try a few cells. Both read their outcome here.
+// written from the protocol: one row for each of the simulator's steps (the
+// last echo a row of its own), one column for each way the sweep spoils an
+// answer with one of the simulator's faults. The native sweep tries every
+// column at the unit's answers; the runs through the real program under Wine
+// try a few cells. Both read their outcome here.
 #pragma once
 
 #include "payload/Payload.h"
 #include "tests/UserTexts.h"
+#include "sim/unit.hpp"
 
 #include <windows.h>
 
-#include <cstdio>
+#include <array>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace qvtest
 {
 
-// The unit's answers, in the order an update asks for them.
-enum class Phase
-{
-    Identify,
-    Align,
-    Confirm,
-    Echo,
-    LastEcho,
-    Completion,
-    Open,
-    Ready,
-    Chunk,
-    Checksum,
-    Count,
-};
-
-struct PhaseRow
-{
-    const char* name;
-    const char* step;     // the simulator's name for the answer (--at)
-    int waitMs;           // how long the PC waits for it
-    int answer;           // its one byte; -1: the program byte echoed, or "TY210;"
-};
-
-const PhaseRow kPhases[] = {
-    {"identification", "ty", 200, -1},      {"alignment", "sync", 200, 0x00}, {"confirmation", "confirm", 200, 0xAA},
-    {"echo", "echo", 1000, -1},             {"last echo", "echo", 1000, -1},  {"completion", "erase", 1000, 0xAA},
-    {"block open", "open", 1000, 0x06},     {"block ready", "ready", 1000, 0x11}, {"chunk", "chunk", 1000, 0x11},
-    {"checksum", "ack", 1000, 0x06},
-};
-
-enum class Fault
-{
-    Silence,     // the answer never comes, and the unit stalls
-    WrongByte,   // another byte (the identification: another fifth character)
-    CableCut,    // the cable is pulled when the answer would come
-    StrayByte,   // one more byte right after it
-    Split,       // in two pieces 3 ms apart (the identification's reply only)
-    Flood,       // 5,000 random bytes instead
-    JustPast,    // 3 ms after the PC's wait for it ran out
-    JustInside,  // 3 ms before that
-    Count,
-};
-
-const char* const kFaultNames[] = {"silence", "wrong byte", "cable cut", "stray byte",
-                                   "split",   "flood",      "just past", "just inside"};
-
 // What the user sees after the boxes that lead into the run.
 enum Seen
 {
+    Unset,     // (a cell left out of the table)
     Done,      // "Completed!", then the way back to normal mode
     NotFound,  // "Could not detect the QV-6100."
     NotReady,  // the system's text for the failed write, then "Could not detect the QV-6100."
     Failed,    // "Failed!"
-    NoCase,    // the fault does not apply to a one-byte answer
+    NoCase,    // the fault does not apply to that answer
+    Other,     // any other boxes
+    SeenCount,
 };
+inline constexpr const char* kSeenNames[] = {"", "C", "ND", "NR+ND", "F", "-", "?"};
+static_assert(std::size(kSeenNames) == SeenCount, "a name for each Seen");
 
-const int kPhaseCount = static_cast<int>(Phase::Count);
-const int kFaultCount = static_cast<int>(Fault::Count);
-
-// The program differs from the protocol in two places, both in the
-// identification: a reply read in pieces is joined and judged at its ';' (a
-// split reply is recognised, one whose ';' never comes is never judged), and
-// "?;" renews the wait at most ten times (no fault here sends it). The load
-// reads echoes without comparing them; a stray byte after the last echo is
-// taken for the completion byte.
-const Seen kExpected[kPhaseCount][kFaultCount] = {
-    // silence wrong     cut       stray     split     flood     past      inside
-    {NotFound, NotFound, NotFound, Done,     Done,     NotFound, NotFound, Done},  // identification
-    {NotFound, NotFound, NotReady, NotFound, NoCase,   NotFound, NotFound, Done},  // alignment
-    {NotFound, NotFound, NotFound, NotFound, NoCase,   NotFound, NotFound, Done},  // confirmation
-    {Failed,   Done,     Failed,   Done,     NoCase,   Failed,   Failed,   Done},  // echo
-    {Failed,   Done,     Failed,   Failed,   NoCase,   Failed,   Failed,   Done},  // last echo
-    {Failed,   Failed,   Failed,   Failed,   NoCase,   Failed,   Failed,   Done},  // completion
-    {Failed,   Failed,   Failed,   Failed,   NoCase,   Failed,   Failed,   Done},  // block open
-    {Failed,   Failed,   Failed,   Failed,   NoCase,   Failed,   Failed,   Done},  // block ready
-    {Failed,   Failed,   Failed,   Failed,   NoCase,   Failed,   Failed,   Done},  // chunk
-    {Failed,   Failed,   Failed,   Failed,   NoCase,   Failed,   Failed,   Done},  // checksum
+// The unit's answers, in the order an update asks for them.
+struct Row
+{
+    qvsim::Step step;  // the simulator's (--at)
+    bool last;         // only the step's last answer (the last echo: the erase's byte may come with it)
+    const char* name;
+    int waitMs;  // how long the PC waits for it
+    int answer;  // its one byte; -1: the program byte echoed, or "TY210;"
 };
+inline constexpr Row kRows[] = {
+    {qvsim::Step::Ty, false, "identification", 200, -1},
+    {qvsim::Step::Sync, false, "alignment", 200, 0x00},
+    {qvsim::Step::Confirm, false, "confirmation", 200, 0xAA},
+    {qvsim::Step::Echo, false, "echo", 1000, -1},
+    {qvsim::Step::Echo, true, "last echo", 1000, -1},
+    {qvsim::Step::Erase, false, "completion", 1000, 0xAA},
+    {qvsim::Step::Open, false, "block open", 1000, 0x06},
+    {qvsim::Step::Ready, false, "block ready", 1000, 0x11},
+    {qvsim::Step::Chunk, false, "chunk", 1000, 0x11},
+    {qvsim::Step::Ack, false, "checksum", 1000, 0x06},
+};
+inline constexpr std::size_t kRowCount = std::size(kRows);
+
+// The row of a step (of its last answer only, with `last`).
+inline std::size_t RowIndex(qvsim::Step step, bool last = false)
+{
+    std::size_t r = 0;
+    while (kRows[r].step != step || kRows[r].last != last)
+        ++r;
+    return r;
+}
+
+// A fault of the simulator as the sweep uses it, and what the user sees for
+// it at each row's answer. The program differs from the protocol in two
+// places, both in the identification: a reply read in pieces is joined and
+// judged at its ';' (a split reply is recognised, one whose ';' never comes
+// is never judged), and "?;" renews the wait at most ten times (no fault here
+// sends it). The load reads echoes without comparing them; a stray byte after
+// the last echo is taken for the completion byte.
+struct Column
+{
+    const char* name;
+    qvsim::FaultKind kind;
+    bool after;      // the genuine answer first, the fault right after it
+    int wrongByte;   // the byte sent; -1: the answer's own byte inverted
+    int msPastWait;  // with a time: past the end of the PC's wait for the answer (negative: before it)
+    std::array<Seen, kRowCount> seen;
+};
+using qvsim::FaultKind;
+// clang-format off
+inline constexpr Column kColumns[] = {
+    //                                        ident.    align.    confirm.  echo     last echo compl.  open    ready   chunk   checksum
+    {"silence",     FaultKind::Silence, false, -1,    0, {NotFound, NotFound, NotFound, Failed, Failed, Failed, Failed, Failed, Failed, Failed}},
+    {"wrong byte",  FaultKind::Wrong,   false, -1,    0, {NotFound, NotFound, NotFound, Done,   Done,   Failed, Failed, Failed, Failed, Failed}},
+    {"cable cut",   FaultKind::Unplug,  false, -1,    0, {NotFound, NotReady, NotFound, Failed, Failed, Failed, Failed, Failed, Failed, Failed}},
+    {"stray byte",  FaultKind::Wrong,   true,  0x5a,  0, {Done,     NotFound, NotFound, Done,   Failed, Failed, Failed, Failed, Failed, Failed}},
+    {"split",       FaultKind::Split,   false, -1,    3, {Done,     NoCase,   NoCase,   NoCase, NoCase, NoCase, NoCase, NoCase, NoCase, NoCase}},
+    {"flood",       FaultKind::Flood,   false, -1,    0, {NotFound, NotFound, NotFound, Failed, Failed, Failed, Failed, Failed, Failed, Failed}},
+    {"just past",   FaultKind::Delay,   false, -1,    3, {NotFound, NotFound, NotFound, Failed, Failed, Failed, Failed, Failed, Failed, Failed}},
+    {"just inside", FaultKind::Delay,   false, -1,   -3, {Done,     Done,     Done,     Done,   Done,   Done,   Done,   Done,   Done,   Done}},
+};
+// clang-format on
+inline constexpr std::size_t kColumnCount = std::size(kColumns);
+
+inline const Column& ColumnNamed(const std::string& name)
+{
+    const Column* column = kColumns;
+    while (column->name != name)
+        ++column;
+    return *column;
+}
+
+constexpr bool EveryCellSet()
+{
+    for (const Column& column : kColumns)
+        for (Seen seen : column.seen)
+            if (seen == Unset || seen >= Other)
+                return false;
+    return true;
+}
+static_assert(EveryCellSet(), "each column gives an outcome for every row");
+
+// The sweep's unit (`unit`, answering `latencyMs` after each byte it reads
+// and erasing for `eraseMs`) with the column's fault at answer `index` of the
+// row (chunks are counted over the whole image). A time is reckoned from the
+// start of the PC's wait: from the last echo for the completion byte, from
+// the PC's own write for every other answer.
+inline qvsim::Config Spoiled(qvsim::Config unit, const Row& row, const Column& column, unsigned index)
+{
+    qvsim::Fault& fault = unit.fault;
+    fault.kind = column.kind;
+    fault.at = row.step;
+    fault.index = index;
+    fault.after = column.after;
+    if (column.wrongByte >= 0)
+        fault.wrongByte = static_cast<std::uint8_t>(column.wrongByte);
+    else if (row.step != qvsim::Step::Ty)
+        fault.wrongByte = static_cast<std::uint8_t>((row.answer >= 0 ? row.answer : WriteControlProgram[index]) ^ 0xFF);
+    fault.floodSeed = 6100;
+    if (column.kind == FaultKind::Delay)
+    {
+        const qvsim::Nanos late = row.step == qvsim::Step::Erase ? unit.erase : unit.latency;
+        fault.delay = row.waitMs * qvsim::kNanosPerMs - late + column.msPastWait * qvsim::kNanosPerMs;
+    }
+    else
+        fault.delay = column.msPastWait * qvsim::kNanosPerMs;
+    return unit;
+}
 
 struct EndBox
 {
@@ -122,7 +169,7 @@ inline std::vector<EndBox> EndBoxes(Seen seen)
 }
 
 // Every box of a run from the Start click: the question of the
-// identification on a PC without the marker, the writing stage's question
+// identification on a PC without the record, the writing stage's question
 // once the unit is identified, then the end.
 inline std::vector<EndBox> RunBoxes(bool marked, bool identified, Seen seen)
 {
@@ -134,49 +181,6 @@ inline std::vector<EndBox> RunBoxes(bool marked, bool identified, Seen seen)
     for (const EndBox& box : EndBoxes(seen))
         boxes.push_back(box);
     return boxes;
-}
-
-// The simulator's options that spoil answer `index` of `phase` (chunks are
-// counted over the whole image). Just past and just inside are reckoned from
-// the start of the PC's wait, with the unit answering `latencyMs` after each
-// byte it reads and erasing for `eraseMs`.
-inline std::string FaultOptions(Phase phase, Fault fault, unsigned index, int latencyMs = 0, int eraseMs = 0)
-{
-    const PhaseRow& row = kPhases[static_cast<int>(phase)];
-    const std::string at = std::string(" --at ") + row.step + " --index " + std::to_string(index);
-    char byte[16];
-    switch (fault)
-    {
-    case Fault::Silence:
-        return "--fault silence" + at;
-    case Fault::WrongByte:
-    {
-        if (phase == Phase::Identify)
-            return "--fault wrong" + at;
-        const int answer = row.answer >= 0 ? row.answer : WriteControlProgram[index];
-        std::snprintf(byte, sizeof byte, "0x%02x", answer ^ 0xFF);
-        return "--fault wrong --fault-byte " + std::string(byte) + at;
-    }
-    case Fault::CableCut:
-        return "--fault unplug" + at;
-    case Fault::StrayByte:
-        return "--fault wrong --fault-byte 0x5a --after" + at;
-    case Fault::Split:
-        return "--split 3 --split-gap 3";
-    case Fault::Flood:
-        return "--fault flood --flood-bytes 5000 --flood-seed 6100" + at;
-    case Fault::JustPast:
-    case Fault::JustInside:
-    {
-        // The PC waits for the completion byte from the last echo on, for
-        // every other answer from its own write.
-        const int late = phase == Phase::Completion ? eraseMs : latencyMs;
-        const int ms = row.waitMs - late + (fault == Fault::JustPast ? 3 : -3);
-        return "--fault delay --fault-ms " + std::to_string(ms) + at;
-    }
-    default:
-        return std::string();
-    }
 }
 
 }  // namespace qvtest

@@ -6,6 +6,9 @@
 namespace qvtest
 {
 
+// The record the identification leaves in the registry (the value "Data").
+inline const unsigned long kRecordValue = 3120;
+
 // Message boxes: their caption, then their texts.
 inline const char kCaption[] = "QV-6100 Update";
 inline const char kNoPortsText[] = "There are no serial ports available.";

@@ -87,15 +87,20 @@ bool StartUnix(const std::string& command)
     return true;
 }
 
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs, int pollMs)
+{
+    for (const int64_t end = NowMs() + timeoutMs; !done(); ::Sleep(static_cast<DWORD>(pollMs)))
+        if (NowMs() >= end)
+            return false;
+    return true;
+}
+
 bool RunUnix(const std::string& command, const std::string& doneFile, int timeoutMs)
 {
     RemoveFile(doneFile);
     if (!StartUnix(command + " </dev/null >/dev/null 2>&1; touch " + doneFile))
         return false;
-    for (const int64_t end = NowMs() + timeoutMs; NowMs() < end; ::Sleep(10))
-        if (FileExists(doneFile))
-            return true;
-    return false;
+    return WaitUntil([&] { return FileExists(doneFile); }, timeoutMs, 10);
 }
 
 // ---------------------------------------------------------------------------
@@ -296,8 +301,7 @@ void AnswerBox(HWND box, int button)
 {
     ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                    reinterpret_cast<LPARAM>(::GetDlgItem(box, button)));
-    for (const int64_t end = NowMs() + 5000; NowMs() < end && ::IsWindow(box) && ::IsWindowVisible(box);)
-        ::Sleep(1);
+    WaitUntil([box] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 5000, 1);
 }
 
 void SelectOrAdd(HWND combo, const std::string& text)

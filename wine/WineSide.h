@@ -33,6 +33,10 @@ std::string WinPath(const std::string& path);
 // the wide Windows calls.
 std::wstring Wide(const std::string& utf8);
 
+// Polls `done` every `pollMs` until it holds or `timeoutMs` have passed;
+// whether it held.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs, int pollMs = 5);
+
 // Files by Unix or Windows path.
 std::string ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);

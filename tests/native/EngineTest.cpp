@@ -4,6 +4,7 @@
 // reads, the block transfer, Cancel, and the run's ways out.
 #include "payload/Payload.h"
 #include "support/Fixture.h"
+#include "tests/Outcomes.h"
 #include "tests/UserTexts.h"
 
 #include <algorithm>
@@ -215,7 +216,7 @@ TEST_F(WritingTest, ProgramLoadsByteByByte)
     EXPECT_EQ(1, screen.positions.front());
     EXPECT_EQ(100, screen.positions.back());
     EXPECT_EQ(std::make_pair(std::string(kLoadingProgramText), std::string("1%")), screen.labels.at(1));
-    EXPECT_EQ(kDeletingText, screen.labels.back().first);
+    EXPECT_EQ(std::make_pair(std::string(kDeletingText), std::string("100%")), screen.labels.back());
     EXPECT_TRUE(screen.messages.empty());
 }
 
@@ -261,6 +262,7 @@ TEST_F(WritingTest, ShortDirectReadShowsTheTestBoxAndGoesOn)
     ASSERT_EQ(1u, TheScreen().messages.size());
     EXPECT_EQ(kTestText, TheScreen().messages[0].text);
     EXPECT_EQ(MB_OK, TheScreen().messages[0].type);
+    EXPECT_EQ("", TheScreen().messages[0].caption) << "no caption: the box shows the program's name";
 }
 
 TEST_F(WritingTest, UnpluggedDuringTheLoadShowsTheSystemText)
@@ -361,7 +363,7 @@ TEST_P(CancelTest, EndsTheRunAsFailedButNotTheNext)
 {
     const CancelCase& c = GetParam();
     if (c.marked)
-        TheRegistry() = Registry{true, 3120, true};
+        TheRegistry() = Registry{true, kRecordValue, true};
     const qvsim::Unit& unit = Connect("--s1 auto --latency 4");
     ClickAt(c.clickMs, IDC_CANCEL_RUN);
     Click(IDC_START);
@@ -369,7 +371,11 @@ TEST_P(CancelTest, EndsTheRunAsFailedButNotTheNext)
     for (const Message& m : TheScreen().messages)
         shown.push_back(m.text);
     EXPECT_EQ(c.shown, shown);
-    EXPECT_TRUE(TheRegistry().hasValue) << "the identification completed despite Cancel";
+    if (!c.marked)
+    {
+        EXPECT_TRUE(TheRegistry().hasValue && TheRegistry().value == kRecordValue)
+            << "the identification completed despite Cancel";
+    }
     // The query, if any, a burst and the confirmation come first.
     const std::size_t sent = Written().size() - (c.marked ? 0 : kQuery.size()) - 11;
     EXPECT_GE(sent, c.sentFrom);
@@ -402,8 +408,10 @@ struct RunExit
     bool portThere;
     std::size_t cutAtWrite;
     int firstAnswer;
-    std::vector<std::string> shown;  // the text of each box
-    bool cleanUp;                    // the labels are set back to idle
+    std::vector<EndBox> shown;  // every box, its text and type
+    const char* sent;           // every byte written; nullptr: the whole update
+    bool cleanUp;               // the labels and the bar set back to idle
+    bool caution;               // the caution showed
     EXECUTION_STATE before = ES_CONTINUOUS;
 };
 
@@ -418,17 +426,21 @@ class RunExitTest : public WorldTest, public ::testing::WithParamInterface<RunEx
 
 const std::size_t kNoCut = static_cast<std::size_t>(-1);
 const Registry kUnmarked{};
-const Registry kMarked{true, 3120, true};
+const Registry kMarked{true, kRecordValue, true};
 const std::map<int, bool> kRunControls = {
     {IDC_START, false}, {IDC_CANCEL_RUN, true}, {IDC_EXIT, false}, {IDC_PERCENT, true}, {IDC_PORT, false}};
 const std::map<int, bool> kIdleControls = {
     {IDC_START, true}, {IDC_CANCEL_RUN, false}, {IDC_EXIT, true}, {IDC_PERCENT, false}, {IDC_PORT, true}};
+const EndBox kConnect{kConnectText, MB_OKCANCEL | MB_ICONINFORMATION};
+const EndBox kWritingMode{kWritingModeText, MB_OKCANCEL | MB_ICONINFORMATION};
+const EndBox kOpenFailed{kOpenFailedText, MB_ICONEXCLAMATION};
 }  // namespace
 
-// Each way out shows its boxes, cleans up or not, and hands back the power
-// request and the timer resolution; at every box the PC is kept awake and
-// only Cancel and the percent label are enabled, and at the end the controls
-// of an idle dialog.
+// Each way out shows its boxes, exactly, sends what it may, cleans up or not,
+// shows the caution only while it writes, and hands back the power request
+// and the timer resolution; at every box the PC is kept awake and only Cancel
+// and the percent label are enabled, and at the end the controls of an idle
+// dialog.
 TEST_P(RunExitTest, KeepsThePcAwakeUntilItEnds)
 {
     const RunExit& c = GetParam();
@@ -441,20 +453,35 @@ TEST_P(RunExitTest, KeepsThePcAwakeUntilItEnds)
     Connect("--s1 auto");
     Click(IDC_START);
 
-    std::vector<std::string> shown;
+    std::vector<std::pair<std::string, UINT>> shown, expected;
     for (const Message& m : TheScreen().messages)
     {
-        shown.push_back(m.text);
-        EXPECT_EQ(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED, m.awake) << "at " << shown.back();
-        EXPECT_EQ(kRunControls, m.enabled) << "at " << shown.back();
+        shown.emplace_back(m.text, m.type);
+        EXPECT_EQ(kCaption, m.caption) << "at " << m.text;
+        EXPECT_EQ(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED, m.awake) << "at " << m.text;
+        EXPECT_EQ(kRunControls, m.enabled) << "at " << m.text;
     }
+    for (const EndBox& box : c.shown)
+        expected.emplace_back(box.text, box.type);
+    EXPECT_EQ(expected, shown);
     EXPECT_EQ(kIdleControls, TheScreen().enabled);
-    EXPECT_EQ(c.shown, shown);
-    EXPECT_EQ(c.cleanUp, !TheScreen().labels.empty());
-    if (c.firstAnswer == IDCANCEL)
+    if (c.sent)
     {
-        EXPECT_TRUE(Written().empty()) << "nothing is sent once declined";
+        EXPECT_EQ(Text(c.sent), Written());
     }
+    const Screen& screen = TheScreen();
+    if (c.cleanUp)
+    {
+        ASSERT_FALSE(screen.labels.empty() || screen.positions.empty()) << "no clean-up";
+        EXPECT_EQ(std::make_pair(std::string(kIdleStatusText), std::string()), screen.labels.back());
+        EXPECT_EQ(0, screen.positions.back());
+    }
+    else
+    {
+        EXPECT_TRUE(screen.labels.empty() && screen.positions.empty()) << "a clean-up";
+    }
+    EXPECT_EQ(c.caution, screen.cautionShown);
+    EXPECT_FALSE(screen.caution);
     EXPECT_EQ(ES_CONTINUOUS, ExecutionState());
     EXPECT_EQ(0, TimerPeriodsHeld());
 }
@@ -462,15 +489,16 @@ TEST_P(RunExitTest, KeepsThePcAwakeUntilItEnds)
 INSTANTIATE_TEST_SUITE_P(
     Exits, RunExitTest,
     ::testing::Values(
-        RunExit{"CancelAtTheFirstBox", kUnmarked, true, kNoCut, IDCANCEL, {kConnectText}, false},
+        RunExit{"CancelAtTheFirstBox", kUnmarked, true, kNoCut, IDCANCEL, {kConnect}, "", false, false},
         // Wine reports its defaults, not ES_CONTINUOUS, before any request.
-        RunExit{"CancelWhereNothingWasHeldBefore", kUnmarked, true, kNoCut, IDCANCEL, {kConnectText}, false,
+        RunExit{"CancelWhereNothingWasHeldBefore", kUnmarked, true, kNoCut, IDCANCEL, {kConnect}, "", false, false,
                 ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED | ES_USER_PRESENT},
-        RunExit{"CancelAtTheSecondBox", kMarked, true, kNoCut, IDCANCEL, {kWritingModeText}, true},
-        RunExit{"OpenFailsToIdentify", kUnmarked, false, kNoCut, IDOK, {kConnectText, kOpenFailedText}, false},
-        RunExit{"OpenFailsToWrite", kMarked, false, kNoCut, IDOK, {kWritingModeText, kOpenFailedText}, false},
-        RunExit{"MarkerNotStored", {true, 0, false}, true, kNoCut, IDOK, {kConnectText, kAdminText}, true},
-        RunExit{"WriteFails", kUnmarked, true, 0, IDOK, {kConnectText, kNotReadyText}, true},
-        RunExit{"Completed", kUnmarked, true, kNoCut, IDOK,
-                {kConnectText, kWritingModeText, kCompletedText, kNormalModeText}, true}),
+        RunExit{"CancelAtTheSecondBox", kMarked, true, kNoCut, IDCANCEL, {kWritingMode}, "", true, false},
+        RunExit{"OpenFailsToIdentify", kUnmarked, false, kNoCut, IDOK, {kConnect, kOpenFailed}, "", false, false},
+        RunExit{"OpenFailsToWrite", kMarked, false, kNoCut, IDOK, {kWritingMode, kOpenFailed}, "", false, false},
+        RunExit{"MarkerNotStored", {true, 0, false}, true, kNoCut, IDOK, {kConnect, {kAdminText, MB_ICONHAND}},
+                ";;;TY;", true, false},
+        RunExit{"WriteFails", kUnmarked, true, 0, IDOK, {kConnect, {kNotReadyText, MB_ICONEXCLAMATION}}, "", true,
+                false},
+        RunExit{"Completed", kUnmarked, true, kNoCut, IDOK, RunBoxes(false, true, Done), nullptr, true, true}),
     [](const ::testing::TestParamInfo<RunExit>& info) { return std::string(info.param.name); });

@@ -1,8 +1,9 @@
-// Every answer the unit gives in a whole update, spoiled by each fault of
-// tests/Outcomes.h in turn (the simulator's own options, on its protocol
-// core), through the product's RunUpdate from a PC without the marker. After
-// each faulty run: every wait ended within its time-out, the user saw exactly
-// the boxes the table gives for that phase and fault, "Completed!" only with
+// Every answer the unit gives in a whole update, spoiled by each column of
+// tests/Outcomes.h in turn (the simulator's own faults, on its protocol
+// core), through the product's run from a click on Start on a PC without the
+// record. After each faulty run: every wait ended within its time-out, the
+// fault struck (the unit's note says so), the user saw exactly the boxes the
+// table gives for that answer and fault, "Completed!" only with
 // the whole image in the unit, nothing left held or open, the labels and the
 // bar idle, the marker as identified. Then a clean run on the same dialog puts
 // the whole image in place. Each part prints one summary, phase by fault, and
@@ -24,17 +25,19 @@ using namespace qvtest;
 
 namespace
 {
-const char* const kSeenNames[] = {"C", "ND", "NR+ND", "F", "-", "?"};
-const int kOther = 5;
-
 // The unit of the virtual world: it answers 4 ms after it reads, as a unit
 // behind a USB adapter, and erases for 5 ms. The user has S1 at hand: the
 // unit switches to writing mode at the first alignment byte.
 const int kLatencyMs = 4;
 const int kEraseMs = 5;
-const std::string kBaseOptions =
-    "--s1 auto --latency " + std::to_string(kLatencyMs) + " --erase-ms " + std::to_string(kEraseMs) + " ";
-const DWORD kMarker = 3120;
+qvsim::Config SweepUnit()
+{
+    qvsim::Config unit;
+    unit.s1Auto = true;
+    unit.latency = kLatencyMs * qvsim::kNanosPerMs;
+    unit.erase = kEraseMs * qvsim::kNanosPerMs;
+    return unit;
+}
 // Sampled through the echoes and the chunks, besides the first and last of
 // each run of them: so many apart that the two parts take about as long.
 const std::size_t kEchoStride = 24;
@@ -48,32 +51,33 @@ struct Overrun : std::runtime_error
 
 struct Answer
 {
-    Phase phase;
-    unsigned index;  // the simulator's --index
+    std::size_t row;  // of kRows
+    unsigned index;   // the simulator's --index
 };
 
 // Every answer of an update, in order, from the unit's block table.
 std::vector<Answer> Plan()
 {
-    std::vector<Answer> plan = {{Phase::Identify, 0}, {Phase::Align, 0}, {Phase::Confirm, 0}};
+    using qvsim::Step;
+    std::vector<Answer> plan = {{RowIndex(Step::Ty), 0}, {RowIndex(Step::Sync), 0}, {RowIndex(Step::Confirm), 0}};
     for (unsigned i = 0; i + 1 < static_cast<unsigned>(kWriteControlProgramBytes); ++i)
-        plan.push_back({Phase::Echo, i});
-    plan.push_back({Phase::LastEcho, static_cast<unsigned>(kWriteControlProgramBytes) - 1});
-    plan.push_back({Phase::Completion, 0});
+        plan.push_back({RowIndex(Step::Echo), i});
+    plan.push_back({RowIndex(Step::Echo, true), static_cast<unsigned>(kWriteControlProgramBytes) - 1});
+    plan.push_back({RowIndex(Step::Erase), 0});
     unsigned chunk = 0;
     for (unsigned b = 0; b < qvsim::kBlockCount; ++b)
     {
-        plan.push_back({Phase::Open, b});
-        plan.push_back({Phase::Ready, b});
+        plan.push_back({RowIndex(Step::Open), b});
+        plan.push_back({RowIndex(Step::Ready), b});
         for (unsigned c = 0; c < qvsim::kBlockTable[b].size / qvsim::kChunkSize; ++c)
-            plan.push_back({Phase::Chunk, chunk++});
-        plan.push_back({Phase::Checksum, b});
+            plan.push_back({RowIndex(Step::Chunk), chunk++});
+        plan.push_back({RowIndex(Step::Ack), b});
     }
     return plan;
 }
 
-// What the user saw, as a Seen; kOther for any other boxes.
-int Classify(bool marked, bool identified)
+// What the user saw.
+Seen Classify(bool marked, bool identified)
 {
     const std::vector<Message>& shown = TheScreen().messages;
     for (Seen seen : {Done, NotFound, NotReady, Failed})
@@ -85,7 +89,7 @@ int Classify(bool marked, bool identified)
         if (same)
             return seen;
     }
-    return kOther;
+    return Other;
 }
 
 // The first line of each box shown, quoted.
@@ -100,8 +104,8 @@ std::string Shown()
 struct Part
 {
     const char* name;
-    Phase first;
-    Phase last;
+    qvsim::Step first;
+    qvsim::Step last;
 };
 
 void PrintTo(const Part& part, std::ostream* os)
@@ -126,18 +130,17 @@ protected:
     }
 
     // A unit, powered up afresh, on the far end of the port.
-    void Plug(const std::string& options) { m_unit = &Connect(kBaseOptions + options); }
+    void Plug(const qvsim::Config& unit) { m_unit = &ConnectUnit(unit); }
 
     // One run from the Start click; returns what went wrong beyond the boxes.
     std::string Update()
     {
         TheScreen() = Screen();
-        dlg->m_bCancel = 0;  // as the Start handler does
         m_startMs = NowMs();
         m_running = true;
         try
         {
-            dlg->RunUpdate();
+            Click(IDC_START);
         }
         catch (const Overrun& overrun)
         {
@@ -170,22 +173,23 @@ protected:
     }
 
     // The faulty run, its checks, then the clean run. Returns what the user saw.
-    int Try(const Answer& answer, Fault fault, std::string& wrong)
+    Seen Try(const Answer& answer, const Column& column, std::string& wrong)
     {
+        const Row& row = kRows[answer.row];
         Fresh();
-        Plug(FaultOptions(answer.phase, fault, answer.index, kLatencyMs, kEraseMs));
+        Plug(Spoiled(SweepUnit(), row, column, answer.index));
         wrong = Update();
-        const Seen expected = kExpected[static_cast<int>(answer.phase)][static_cast<int>(fault)];
-        const bool identified = answer.phase != Phase::Identify || expected == Done;
-        const int seen = Classify(false, identified);
+        const Seen expected = column.seen[answer.row];
+        const bool identified = row.step != qvsim::Step::Ty || expected == Done;
+        const Seen seen = Classify(false, identified);
         if (seen != expected)
             wrong += "; the user saw" + Shown();
         if (seen == Done && !ImageInPlace())
             wrong += "; \"Completed!\" without the whole image in place";
         const Registry& registry = TheRegistry();
-        if ((registry.hasValue && registry.value == kMarker) != identified)
-            wrong += identified ? "; no marker" : "; a marker without identification";
-        bool fired = fault == Fault::Split;
+        if ((registry.hasValue && registry.value == kRecordValue) != identified)
+            wrong += identified ? "; no record" : "; a record without identification";
+        bool fired = false;
         for (const std::string& note : UnitNotes())
             fired = fired || note.rfind("fault ", 0) == 0;
         if (!fired)
@@ -193,7 +197,7 @@ protected:
 
         ::Sleep(kUserMs);
         Replug();
-        Plug("");
+        Plug(SweepUnit());
         const std::string clean = Update();
         if (!clean.empty() || Classify(identified, true) != Done || !ImageInPlace())
             wrong += "; the clean run after it failed:" + Shown() + clean;
@@ -222,10 +226,12 @@ std::vector<bool> Sample(const std::vector<Answer>& plan, unsigned seed)
     const std::size_t chunkOffset = pick() % kChunkStride;
     for (std::size_t a = 0; a < plan.size(); ++a)
     {
-        const Phase p = plan[a].phase;
-        const bool edge = a == 0 || a + 1 == plan.size() || plan[a - 1].phase != p || plan[a + 1].phase != p;
-        if (edge || (p == Phase::Echo && a % kEchoStride == echoOffset) ||
-            (p == Phase::Chunk && a % kChunkStride == chunkOffset) || (p != Phase::Echo && p != Phase::Chunk))
+        const qvsim::Step p = kRows[plan[a].row].step;
+        const bool edge =
+            a == 0 || a + 1 == plan.size() || plan[a - 1].row != plan[a].row || plan[a + 1].row != plan[a].row;
+        if (edge || (p == qvsim::Step::Echo && a % kEchoStride == echoOffset) ||
+            (p == qvsim::Step::Chunk && a % kChunkStride == chunkOffset) ||
+            (p != qvsim::Step::Echo && p != qvsim::Step::Chunk))
             tried[a] = true;
     }
     return tried;
@@ -240,33 +246,33 @@ TEST_P(FaultSweep, EveryFaultAtEachAnswer)
     const std::vector<Answer> plan = Plan();
     const std::vector<bool> tried = Sample(plan, seed);
 
-    std::map<int, int> cells[kPhaseCount][kFaultCount];
-    int answers[kPhaseCount] = {};
-    int triedAnswers[kPhaseCount] = {};
+    std::map<Seen, int> cells[kRowCount][kColumnCount];
+    int answers[kRowCount] = {};
+    int triedAnswers[kRowCount] = {};
     int runs = 0;
     int wrongRuns = 0;
-    bool wrongCell[kPhaseCount][kFaultCount] = {};
+    bool wrongCell[kRowCount][kColumnCount] = {};
     for (std::size_t a = 0; a < plan.size(); ++a)
     {
-        const int p = static_cast<int>(plan[a].phase);
-        if (plan[a].phase < part.first || plan[a].phase > part.last)
+        const std::size_t r = plan[a].row;
+        if (kRows[r].step < part.first || kRows[r].step > part.last)
             continue;
-        ++answers[p];
+        ++answers[r];
         if (!tried[a])
             continue;
-        ++triedAnswers[p];
-        for (int f = 0; f < kFaultCount; ++f)
+        ++triedAnswers[r];
+        for (std::size_t c = 0; c < kColumnCount; ++c)
         {
-            if (kExpected[p][f] == NoCase)
+            if (kColumns[c].seen[r] == NoCase)
                 continue;
             std::string wrong;
-            ++cells[p][f][Try(plan[a], static_cast<Fault>(f), wrong)];
+            ++cells[r][c][Try(plan[a], kColumns[c], wrong)];
             ++runs;
             if (wrong.empty())
                 continue;
-            wrongCell[p][f] = true;
+            wrongCell[r][c] = true;
             if (++wrongRuns <= 20)
-                ADD_FAILURE() << kPhases[p].name << " (answer " << a << "), " << kFaultNames[f] << wrong;
+                ADD_FAILURE() << kRows[r].name << " (answer " << a << "), " << kColumns[c].name << wrong;
         }
     }
 
@@ -283,19 +289,21 @@ TEST_P(FaultSweep, EveryFaultAtEachAnswer)
     };
     column(-15, "phase");
     column(11, "answers");
-    for (const char* fault : kFaultNames)
-        column(12, fault);
+    for (const Column& c : kColumns)
+        column(12, c.name);
     out << "\n";
-    for (int p = static_cast<int>(part.first); p <= static_cast<int>(part.last); ++p)
+    for (std::size_t r = 0; r < kRowCount; ++r)
     {
-        column(-15, kPhases[p].name);
-        column(11, std::to_string(triedAnswers[p]) + "/" + std::to_string(answers[p]));
-        for (int f = 0; f < kFaultCount; ++f)
+        if (kRows[r].step < part.first || kRows[r].step > part.last)
+            continue;
+        column(-15, kRows[r].name);
+        column(11, std::to_string(triedAnswers[r]) + "/" + std::to_string(answers[r]));
+        for (std::size_t c = 0; c < kColumnCount; ++c)
         {
             std::string cell;
-            for (const auto& [seen, count] : cells[p][f])
+            for (const auto& [seen, count] : cells[r][c])
                 cell += (cell.empty() ? "" : ",") + std::to_string(count) + " " + kSeenNames[seen];
-            column(12, (cell.empty() ? "-" : cell) + (wrongCell[p][f] ? "*" : ""));
+            column(12, (cell.empty() ? "-" : cell) + (wrongCell[r][c] ? "*" : ""));
         }
         out << "\n";
     }
@@ -308,6 +316,6 @@ TEST_P(FaultSweep, EveryFaultAtEachAnswer)
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, FaultSweep,
-                         ::testing::Values(Part{"load", Phase::Identify, Phase::Completion},
-                                           Part{"transfer", Phase::Open, Phase::Checksum}),
+                         ::testing::Values(Part{"load", qvsim::Step::Ty, qvsim::Step::Erase},
+                                           Part{"transfer", qvsim::Step::Open, qvsim::Step::Ack}),
                          [](const ::testing::TestParamInfo<Part>& info) { return std::string(info.param.name); });

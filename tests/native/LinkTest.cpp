@@ -52,6 +52,20 @@ TEST_F(LinkTest, BurstLargerThanTheRingArrivesWholeAndInOrder)
     EXPECT_EQ(burst, got);
     EXPECT_EQ(1, dlg->RingEmpty());
     EXPECT_LE(LargestThreadRead(), 255u) << "the thread asked for more than the ring can hold";
+
+    // It stores at successive positions, from 255 on to 0: a burst that
+    // starts at 250 leaves the write index at 2.
+    Deliver(Bytes(static_cast<unsigned char>(250 - g_rxWrite.load()), 0x00));
+    ::Sleep(1);
+    dlg->DrainRing(buffer, kReplyBufferBytes);
+    ASSERT_EQ(250, g_rxWrite.load());
+    const Bytes wrapping = Numbered(8, 9);
+    Deliver(wrapping);
+    ::Sleep(1);
+    EXPECT_EQ(250, g_rxRead.load());
+    EXPECT_EQ(2, g_rxWrite.load());
+    for (unsigned char i = 0; i < wrapping.size(); ++i)
+        EXPECT_EQ(wrapping[i], RxRing[static_cast<unsigned char>(250 + i)]) << "position " << 250 + i;
 }
 
 TEST_F(LinkTest, ReaderRestartsEndTheThreadAndLoseNothingQueued)

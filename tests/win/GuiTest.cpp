@@ -1,6 +1,7 @@
 // End to end: the real QV6100_UPDATE.exe under Wine, driven from outside as a
 // user would, against the simulated unit.
 #include "support/Harness.h"
+#include "sim/options.hpp"
 #include "tests/Outcomes.h"
 #include "ui/resource.h"
 #include "wine/Driver.h"
@@ -158,9 +159,7 @@ TEST_F(Gui, KeysSystemMenuAboutAndHelp)
     HWND help = app.WaitWindow(kHelpTitle, 15000);
     ASSERT_NE(nullptr, help) << "F1";
     ::PostMessageA(help, WM_CLOSE, 0, 0);
-    for (int64_t until = NowMs() + 5000; NowMs() < until && ::IsWindow(help);)
-        ::Sleep(10);
-    ASSERT_FALSE(::IsWindow(help));
+    ASSERT_TRUE(WaitUntil([help] { return !::IsWindow(help); }, 5000));
     app.Click(ID_HELP);
     EXPECT_NE(nullptr, app.WaitWindow(kHelpTitle, 15000)) << "the Help button";
 
@@ -228,9 +227,8 @@ TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
         if (checkedRunning || s != kTransferringText)
             return;
         checkedRunning = true;
-        for (int64_t until = NowMs() + 1000; NowMs() < until && app.Focus() != app.Control(IDC_CANCEL_RUN);)
-            ::Sleep(5);
-        EXPECT_EQ(app.Control(IDC_CANCEL_RUN), app.Focus()) << "focus on Cancel during the run";
+        EXPECT_TRUE(WaitUntil([&] { return app.Focus() == app.Control(IDC_CANCEL_RUN); }, 1000))
+            << "focus on Cancel during the run";
         EXPECT_TRUE(app.Enabled(IDC_CANCEL_RUN));
         EXPECT_FALSE(app.Enabled(IDC_EXIT));
         EXPECT_FALSE(app.Enabled(IDC_PORT));
@@ -254,9 +252,7 @@ TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
     EXPECT_EQ(expected, statuses);
 
     // Start comes back enabled a moment before the handler moves the focus.
-    for (int64_t until = NowMs() + 3000; NowMs() < until && app.Focus() != app.Control(IDC_START);)
-        ::Sleep(5);
-    EXPECT_EQ(app.Control(IDC_START), app.Focus()) << "focus back on Start";
+    EXPECT_TRUE(WaitUntil([&] { return app.Focus() == app.Control(IDC_START); }, 3000)) << "focus back on Start";
     EXPECT_EQ(IDC_START, app.DefaultId());
     EXPECT_EQ(BS_PUSHBUTTON, ::GetWindowLongA(app.Control(IDC_CANCEL_RUN), GWL_STYLE) & 0x0F);
     EXPECT_EQ(BS_PUSHBUTTON, ::GetWindowLongA(app.Control(ID_HELP), GWL_STYLE) & 0x0F);
@@ -291,6 +287,7 @@ TEST_F(Gui, FullUpdateThenCancelDuringTheTransfer)
 // back at rest and a clean run writes every byte.
 TEST_F(Gui, EachWayAnUpdateEnds)
 {
+    using qvsim::Step;
     enum Setup
     {
         UnitFault,
@@ -300,17 +297,17 @@ TEST_F(Gui, EachWayAnUpdateEnds)
     const struct
     {
         Setup setup;
-        Phase phase;
-        Fault fault;
+        Step step;
+        const char* column;
         unsigned index;
     } cells[] = {
-        {UnitFault, Phase::Identify, Fault::Silence, 0},  // not detected
-        {UnitFault, Phase::Align, Fault::CableCut, 0},    // the system's text, then not detected
-        {UnitFault, Phase::Checksum, Fault::WrongByte, 5},
-        {UnitFault, Phase::Chunk, Fault::Flood, 1280},
-        {UnitFault, Phase::Echo, Fault::WrongByte, 700},  // completed all the same
-        {PortUnopenable, Phase::Align, Fault::Count, 0},
-        {KeyReadOnly, Phase::Identify, Fault::Count, 0},
+        {UnitFault, Step::Ty, "silence", 0},      // not detected
+        {UnitFault, Step::Sync, "cable cut", 0},  // the system's text, then not detected
+        {UnitFault, Step::Ack, "wrong byte", 5},
+        {UnitFault, Step::Chunk, "flood", 1280},
+        {UnitFault, Step::Echo, "wrong byte", 700},  // completed all the same
+        {PortUnopenable, Step::Sync, nullptr, 0},
+        {KeyReadOnly, Step::Ty, nullptr, 0},
     };
     const std::string image = BuiltInImage();
     Sim sim(3);
@@ -319,27 +316,34 @@ TEST_F(Gui, EachWayAnUpdateEnds)
     ASSERT_NE(nullptr, app.WaitIdleDialog(20000));
     sim.Stop();
 
+    qvsim::Config unit;
+    unit.s1Auto = true;
     for (const auto& cell : cells)
     {
-        const bool marked = cell.phase != Phase::Identify;
-        std::vector<EndBox> expected = {{kOpenFailedText, MB_ICONEXCLAMATION}};
-        std::string options;
+        const bool marked = cell.step != Step::Ty;
+        // A box as this test sees it: its text and buttons.
+        std::vector<EndBox> expected = {{kOpenFailedText, MB_OK}};
+        qvsim::Config spoiled = unit;
         if (cell.setup == UnitFault)
         {
-            const Seen seen = kExpected[static_cast<int>(cell.phase)][static_cast<int>(cell.fault)];
+            const Column& column = ColumnNamed(cell.column);
+            const Seen seen = column.seen[RowIndex(cell.step)];
             expected = RunBoxes(marked, marked || seen == Done, seen);
-            options = FaultOptions(cell.phase, cell.fault, cell.index);
+            spoiled = Spoiled(unit, kRows[RowIndex(cell.step)], column, cell.index);
         }
         else if (cell.setup == PortUnopenable)
-            expected.insert(expected.begin(), {kWritingModeText, MB_OKCANCEL | MB_ICONINFORMATION});
+            expected.insert(expected.begin(), {kWritingModeText, MB_OKCANCEL});
         else
-            expected = {{kConnectText, MB_OKCANCEL | MB_ICONINFORMATION}, {kAdminText, MB_ICONHAND}};
-        SCOPED_TRACE(options.empty() ? expected.back().text : options);
+            expected = {{kConnectText, MB_OKCANCEL}, {kAdminText, MB_OK}};
+        std::string options;
+        for (const std::string& arg : qvsim::unitArguments(spoiled))
+            options += arg + " ";
+        SCOPED_TRACE(cell.column ? options : expected.back().text);
 
-        SetMarkerValue(marked ? 3120 : 0);
+        SetMarkerValue(marked ? kRecordValue : 0);
         if (cell.setup == KeyReadOnly)
             MakeMarkerKeyReadOnly();
-        ASSERT_TRUE(sim.Start("--s1 auto " + options));
+        ASSERT_TRUE(sim.Start(options));
         if (cell.setup == PortUnopenable)
             MakePortUnopenable(3);
         EXPECT_EQ(Describe(expected), RunThroughWindow());
@@ -353,7 +357,7 @@ TEST_F(Gui, EachWayAnUpdateEnds)
 
         // The next Start, with a sound unit, updates it.
         DeleteMarkerKey();
-        SetMarkerValue(3120);
+        SetMarkerValue(kRecordValue);
         ASSERT_TRUE(sim.Start("--s1 auto"));
         EXPECT_EQ(Describe(RunBoxes(true, true, Done)), RunThroughWindow());
         sim.Stop();
@@ -396,8 +400,6 @@ TEST_F(Gui, InstalledInAFolderOutsideTheAnsiCodePage)
     App uninstaller;
     ASSERT_TRUE(uninstaller.Launch(dir + "\\Uninstall.exe", "/S"));
     uninstaller.WaitExit(30000);
-    for (const int64_t end = NowMs() + 15000; NowMs() < end && FileExists(dir);)
-        ::Sleep(50);
-    EXPECT_FALSE(FileExists(dir)) << "the uninstaller removes the folder";
+    EXPECT_TRUE(WaitUntil([&] { return !FileExists(dir); }, 15000, 50)) << "the uninstaller removes the folder";
     ::RemoveDirectoryW(Wide(parent).c_str());
 }

@@ -22,13 +22,15 @@ TEST(Port, OpenedByTheLinkCarriesEveryByteBothWays)
     const std::string sent = std::string("\x00\x11\x13\x0d\x0a\xff;", 7) + ";;;TY;";
     ASSERT_EQ(1, t.dlg.WritePort(reinterpret_cast<const BYTE*>(sent.data()), static_cast<DWORD>(sent.size())));
     std::string received;
-    for (const int64_t end = NowMs() + 3000; NowMs() < end && received.size() < 8;)
-    {
-        BYTE buffer[kReplyBufferBytes];
-        const int n = t.dlg.DrainRing(buffer, kReplyBufferBytes);
-        received.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
-        t.Pump(1);
-    }
+    WaitUntil(
+        [&] {
+            BYTE buffer[kReplyBufferBytes];
+            const int n = t.dlg.DrainRing(buffer, kReplyBufferBytes);
+            received.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
+            t.Pump(1);
+            return received.size() >= 8;
+        },
+        3000, 0);
     t.dlg.StopReader();
     t.dlg.ClosePort();
     sim.Stop();

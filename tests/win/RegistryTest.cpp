@@ -62,6 +62,25 @@ TEST_F(Registry, WithoutTheKeyIdentificationWorksButTheNextRunAsksAgain)
     ExpectIdleAfterRun(t);
 }
 
+// An identification that fails stores nothing: another value stays as it
+// was, its type and bytes.
+TEST_F(Registry, FailedIdentificationLeavesAnotherValueAsItWas)
+{
+    for (const auto& [type, value] : {std::pair<DWORD, std::string>{REG_DWORD, std::string("\x07\0\0\0", 4)},
+                                      std::pair<DWORD, std::string>{REG_SZ, std::string("3120", 5)}})
+    {
+        SetMarkerRaw(type, value);
+        RunOnce("--silent");
+        ASSERT_EQ(2u, boxes.Boxes().size());
+        EXPECT_EQ(kNotDetectedText, boxes.Boxes()[1].text);
+        DWORD typeAfter = 0;
+        std::string valueAfter;
+        ASSERT_TRUE(GetMarkerRaw(typeAfter, valueAfter));
+        EXPECT_EQ(type, typeAfter);
+        EXPECT_EQ(value, valueAfter);
+    }
+}
+
 TEST_F(Registry, MarkerOfAnotherTypeOrSizeIsReadWithinItsFourBytes)
 {
     struct Guarded
@@ -79,10 +98,10 @@ TEST_F(Registry, MarkerOfAnotherTypeOrSizeIsReadWithinItsFourBytes)
         DWORD expected;
     } cases[] = {
         {"string \"3120\" (5 bytes)", REG_SZ, std::string("3120", 5), 0, 0},
-        {"string of 3 bytes", REG_SZ, std::string("0\x0c", 3), 0, 3120},
-        {"2 bytes", REG_BINARY, std::string("\x30\x0c", 2), 0, 3120},
+        {"string of 3 bytes", REG_SZ, std::string("0\x0c", 3), 0, kRecordValue},
+        {"2 bytes", REG_BINARY, std::string("\x30\x0c", 2), 0, kRecordValue},
         {"2 bytes over an earlier marker", REG_BINARY, std::string("\x30\x0c", 2), 0xABCD0000, 0xABCD0C30},
-        {"4 bytes of binary", REG_BINARY, std::string("\x30\x0c\x00\x00", 4), 0, 3120},
+        {"4 bytes of binary", REG_BINARY, std::string("\x30\x0c\x00\x00", 4), 0, kRecordValue},
         {"8 bytes", REG_QWORD, std::string("\x30\x0c\x00\x00\x00\x00\x00\x00", 8), 7, 7},
         {"300 bytes", REG_BINARY, std::string(300, '\x30'), 7, 7},
         {"empty", REG_BINARY, std::string(), 5, 5},

@@ -835,7 +835,10 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow)
     std::lock_guard<std::mutex> g(w.lock);
     auto control = w.controls.find(hWnd);
     if (control != w.controls.end() && control->second == IDC_CAUTION)
+    {
         w.screen.caution = nCmdShow != SW_HIDE;
+        w.screen.cautionShown = w.screen.cautionShown || w.screen.caution;
+    }
     return TRUE;
 }
 

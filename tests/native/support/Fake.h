@@ -130,6 +130,7 @@ struct Screen
     std::vector<int> positions;                               // every position the bar was set to
     std::vector<std::pair<std::string, std::string>> labels;  // status and percent at every push to the labels
     bool caution = false;                                     // the caution label shows
+    bool cautionShown = false;                                // it showed at some time
     std::map<int, bool> enabled;                              // each control as the dialog last enabled it
     std::vector<Message> messages;
     std::vector<int> answers;  // what the message boxes return, in turn; IDOK once these run out

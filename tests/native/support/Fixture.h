@@ -3,6 +3,7 @@
 #pragma once
 
 #include "options.hpp"
+#include "pc_script.hpp"
 #include "payload/Payload.h"
 #include "serial/SerialLink.h"
 #include "support/Fake.h"
@@ -58,32 +59,14 @@ inline qvtest::Bytes Numbered(std::size_t count, std::uint32_t seed)
     return out;
 }
 
-// What the PC writes in a successful transfer of FirmwareImage, as the unit's
-// block table frames it.
+// What the PC writes in a successful transfer of FirmwareImage: what the
+// simulator's tests send as a correct PC.
 inline const qvtest::Bytes& TransferStream()
 {
     static const qvtest::Bytes stream = [] {
         qvtest::Bytes out;
-        auto put32 = [&out](std::uint32_t v) {
-            for (int shift = 24; shift >= 0; shift -= 8)
-                out.push_back(static_cast<std::uint8_t>(v >> shift));
-        };
-        for (const qvsim::Block& block : qvsim::kBlockTable)
-        {
-            out.insert(out.end(), {0x57, 0x00});
-            put32(block.address);
-            put32(block.size);
-            out.push_back(0x11);
-            std::uint8_t sum = 0;
-            for (std::uint32_t i = 0; i < block.size; ++i)
-            {
-                out.push_back(FirmwareImage[block.address + i]);
-                sum = static_cast<std::uint8_t>(sum + FirmwareImage[block.address + i]);
-                if (i % qvsim::kChunkSize == qvsim::kChunkSize - 1)
-                    out.push_back(0x11);
-            }
-            out.push_back(static_cast<std::uint8_t>(~sum));
-        }
+        for (const Exchange& e : blockExchanges(Bytes(FirmwareImage, FirmwareImage + kFirmwareImageBytes)))
+            out.insert(out.end(), e.send.begin(), e.send.end());
         return out;
     }();
     return stream;
