@@ -304,6 +304,7 @@ def main():
 START = (r"(?:sudo |echo 1 \| sudo )?(?:reg|\S*run-on-linux\.sh|sha256sum|certutil|Get-\w+|mode COM\S*|setserial|"
          r"usermod|apt-get|systemctl|wine|osslsigncode) +\S")
 KINDS = [(r"reg (add|query|delete) |\S*run-on-linux\.sh\b|sha256sum ", ""), (r"osslsigncode ", "needs a signature"),
+         (r"ls ", "lists this machine's devices"),
          (r".*\bsudo ", "changes this machine as root"), (r'certutil|mode|Get-|cmd |\S*\.exe\b|"?C:', "Windows only"),
          (r"wine ", "starts a Windows program; the GUI and dist tests start the program and the installer"),
          (r"", "building, testing, the simulator: not a user's command")]
@@ -329,7 +330,45 @@ def commands():
         if rel.endswith(".htm"):
             found = [(text.count("\n", 0, m.start()) + 1, normal(without_tags(m.group(2))), 0)
                      for m in re.finditer(r'<(p|span) class="path">(.*?)</\1>', text, re.S)]
-        yield from ((os.path.join(SOURCE, rel), n, c) for n, c, block in found if block or re.match(START, c))
+        command = START if rel.endswith(".in") else PROGRAM
+        yield from ((os.path.join(SOURCE, rel), n, c) for n, c, block in found if block or re.match(command, c))
+
+
+# A program and its first argument: a command, not a name mentioned.
+PROGRAM = (r"(?:sudo|echo|reg|wine\w*|sha256sum|certutil|mode|setserial|usermod|apt-get|systemctl|osslsigncode|cmd|"
+           r"powershell|ls|cmp|tee|cmake|ctest|python3|bash|Get-\w+|\S*/\S+|\S+\.(?:sh|exe|py)) +\S")
+
+
+def held():
+    """Where the documents hold a command, found apart from commands(): each
+    line of a code block that a shell or a Command Prompt runs (whatever name
+    its fence gives its language), each code span or help "path" text that
+    starts with a program and an argument, and in the zip README each command
+    START names."""
+    shells = ("sh", "bash", "shell", "console", "bat", "cmd", "powershell", "ps1", "pwsh")
+    lines = set()
+    for rel in READMES + ["help/" + n for n in sorted(os.listdir(HELP)) if n.endswith(".htm")]:
+        path, text = os.path.join(SOURCE, rel), read(os.path.join(SOURCE, rel))
+        if rel.endswith(".htm"):
+            lines |= {(path, text.count("\n", 0, m.start()) + 1)
+                      for m in re.finditer(r'class="path">(.*?)</', text, re.S)
+                      if re.match(PROGRAM, normal(without_tags(m.group(1))))}
+            continue
+        fence = None
+        for n, line in enumerate(text.splitlines(), 1):
+            if line.lstrip().startswith("```"):
+                fence = line.strip()[3:].lower() if fence is None else None
+            elif fence in shells and line.strip() and not line.lstrip().startswith(("#", "rem ", "REM ")):
+                if not line.endswith("\\"):
+                    lines.add((path, n))
+            elif fence is None and rel.endswith(".in"):
+                # A command ends at two spaces, as in a listing of names.
+                starts = re.finditer(r"(?<![\w/.~-])" + START, line)
+                if any(re.match(START, re.split(r"\s{2,}", line[m.start():])[0]) for m in starts):
+                    lines.add((path, n))
+            elif fence is None and any(re.match(PROGRAM, c) for c in re.findall(r"`([^`]+)`", line)):
+                lines.add((path, n))
+    return lines
 
 
 def run_sums(cmd, where, d):
@@ -395,9 +434,14 @@ def run_reg(lines, wine, scratch, reg):
 
 
 def run(wine, scratch):
-    found = {}
+    found, lines = {}, set()
     for path, n, cmd in commands():
         found.setdefault(cmd, (path, n))
+        lines.add((path, n))
+    # Each command the documents hold is one this check runs or names.
+    for path, n in sorted(held() - lines):
+        problem(path, n, "holds a command that neither runs here nor is named as not run: " +
+                read(path).splitlines()[n - 1].strip())
     kinds = {c: next(k for p, k in KINDS if re.match(p, c, re.I)) for c in found}
     for cmd in sorted(found, key=kinds.get):
         where = "%s:%d" % (os.path.relpath(found[cmd][0], SOURCE), found[cmd][1])
