@@ -1,17 +1,11 @@
 #!/usr/bin/env python3
-"""A null-modem cable between two pseudo-terminals.
-
-  null_modem.py LINK-A LINK-B [--cut-file FILE] [--lifetime S]
-
-Makes two pseudo-terminals, publishes them as the symlinks LINK-A and LINK-B
-and passes every byte written at one end on to the other, as a cable joins two
-serial ports. It holds neither device open itself, so a program may hold one
-exclusively. While nobody has an end open, what is sent to it is lost, as on a
-port that is closed. While FILE exists the cable is pulled: the line carries
-nothing and both ends stay open. Ends on SIGTERM, SIGINT or after S seconds
-(default 600), removing the links.
-"""
-import argparse
+# A null-modem cable between two pseudo-terminals:
+#   null_modem.py LINK-A LINK-B CUT-FILE
+# Publishes two pseudo-terminals as the links LINK-A and LINK-B and passes
+# what is written at one end on to the other. It holds neither end open, so
+# a program may hold one exclusively; what is sent to an end nobody has open
+# is lost, as on a closed port. While CUT-FILE exists the cable is pulled:
+# nothing passes, both ends stay open. Ends on SIGTERM (at most after 600 s).
 import errno
 import os
 import select
@@ -20,85 +14,36 @@ import sys
 import time
 import tty
 
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("link_a")
-    parser.add_argument("link_b")
-    parser.add_argument("--cut-file")
-    parser.add_argument("--lifetime", type=float, default=600.0)
-    args = parser.parse_args()
-
-    ends = []
-    for link in (args.link_a, args.link_b):
-        master, slave = os.openpty()
-        tty.setraw(slave)
-        name = os.ttyname(slave)
-        os.close(slave)
-        os.set_blocking(master, False)
-        tmp = link + ".tmp"
-        if os.path.lexists(tmp):
-            os.unlink(tmp)
-        os.symlink(name, tmp)
-        os.replace(tmp, link)
-        ends.append({"fd": master, "link": link, "quiet_until": 0.0})
-
-    stop = []
-    for number in (signal.SIGTERM, signal.SIGINT):
-        signal.signal(number, lambda *_: stop.append(True))
-    deadline = time.monotonic() + args.lifetime
-    carried = [0, 0]
-    try:
-        while not stop and time.monotonic() < deadline:
-            now = time.monotonic()
-            watched = [e["fd"] for e in ends if e["quiet_until"] <= now]
-            try:
-                readable, _, _ = select.select(watched, [], [], 0.01)
-            except InterruptedError:
+ends = []
+for link in sys.argv[1:3]:
+    master, slave = os.openpty()
+    tty.setraw(slave)
+    os.symlink(os.ttyname(slave), link + ".tmp")
+    os.replace(link + ".tmp", link)
+    os.close(slave)
+    ends.append(master)
+signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+quiet = [0.0, 0.0]  # an end nobody has open reads as an error: look again later
+deadline = time.monotonic() + 600
+try:
+    while time.monotonic() < deadline:
+        now = time.monotonic()
+        ready, _, _ = select.select([e for e, q in zip(ends, quiet) if q <= now], [], [], 0.01)
+        for i, end in enumerate(ends):
+            if end not in ready:
                 continue
-            cut = args.cut_file is not None and os.path.exists(args.cut_file)
-            for i, end in enumerate(ends):
-                if end["fd"] not in readable:
-                    continue
-                try:
-                    data = os.read(end["fd"], 4096)
-                except OSError as e:
-                    if e.errno != errno.EIO:
-                        raise
-                    # Nobody has this end open: look again a little later.
-                    end["quiet_until"] = time.monotonic() + 0.01
-                    continue
-                if cut or not data:
-                    continue
-                if send(ends[1 - i]["fd"], data):
-                    carried[i] += len(data)
-    finally:
-        for end in ends:
-            if os.path.islink(end["link"]):
-                os.unlink(end["link"])
-        print("null_modem: carried %d bytes A to B, %d bytes B to A" % tuple(carried), flush=True)
-    return 0
-
-
-def send(fd, data):
-    """Writes all of data to the master fd; False if nobody has its end open."""
-    poller = select.poll()
-    poller.register(fd, select.POLLOUT)
-    if any(events & select.POLLHUP for _, events in poller.poll(0)):
-        return False
-    while data:
-        try:
-            n = os.write(fd, data)
-        except BlockingIOError:
-            select.select([], [fd], [], 0.01)
-            continue
-        except OSError as e:
-            if e.errno == errno.EIO:
-                return False
-            raise
-        data = data[n:]
-    return True
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+            try:
+                data = os.read(end, 4096)
+            except OSError as e:
+                if e.errno != errno.EIO:
+                    raise
+                quiet[i] = now + 0.01
+                continue
+            far = select.poll()
+            far.register(ends[1 - i], select.POLLOUT)
+            if os.path.exists(sys.argv[3]) or any(ev & select.POLLHUP for _, ev in far.poll(0)):
+                continue
+            os.write(ends[1 - i], data)
+finally:
+    for link in sys.argv[1:3]:
+        os.unlink(link)

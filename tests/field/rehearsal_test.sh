@@ -64,7 +64,7 @@ run_sheet_command() {
 # A null-modem cable between two pseudo-terminals, published as the links
 # $work/NAME-a and $work/NAME-b; a file $work/NAME-cut pulls it.
 cable() {
-  python3 "$here/null_modem.py" "$work/$1-a" "$work/$1-b" --cut-file "$work/$1-cut" >"$work/$1.log" 2>&1 &
+  python3 "$here/null_modem.py" "$work/$1-a" "$work/$1-b" "$work/$1-cut" >"$work/$1.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 1 100); do [ -L "$work/$1-a" ] && [ -L "$work/$1-b" ] && return; sleep 0.05; done
   fail "the null-modem cable $1 did not come up: $(cat "$work/$1.log")"

@@ -8,9 +8,8 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <thread>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -281,40 +280,19 @@ TEST(SimProcessLifetime, StopFileEndsTheRunAndKeepsFiles)
     EXPECT_EQ(saved[kChunkSize], 0xFF);
 }
 
-// A program that has `path` open without locking it, as a terminal program
-// or ModemManager has; ends with the object.
-class Holder
+// Starts a program that has `path` open without a lock, as a terminal program
+// or ModemManager has it. posix_spawn returns once the program runs.
+pid_t holdOpen(const std::string& path)
 {
-public:
-    explicit Holder(const std::string& path)
-    {
-        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
-        pid_ = ::fork();
-        if (pid_ == 0)
-        {
-            ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fd);
-        // Holding it from the fork on, and named once it runs sleep.
-        std::string name;
-        for (int i = 0; i < 500 && name != "sleep"; ++i)
-        {
-            std::this_thread::sleep_for(milliseconds(10));
-            std::ifstream comm("/proc/" + std::to_string(pid_) + "/comm");
-            std::getline(comm, name);
-        }
-    }
-    ~Holder()
-    {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_;
-};
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 3, path.c_str(), O_RDWR | O_NOCTTY, 0);
+    char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("60"), nullptr};
+    pid_t pid = -1;
+    ::posix_spawn(&pid, "/bin/sleep", &actions, nullptr, argv, environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
 
 // The far end of a pseudo-terminal pair stands for a serial port, the test
 // for the PC at the other end of the cable.
@@ -327,9 +305,11 @@ TEST(SimProcessDevice, PlaysTheUnitOnASerialPortNobodyElseHasOpen)
     ::close(std::exchange(line->slave, -1));
     {
         // Another program has it open, without a lock: it is named.
-        const Holder holder(line->path);
-        const std::string named = line->path + " is busy: sleep (process " + std::to_string(holder.pid()) + ")";
+        const pid_t holder = holdOpen(line->path);
+        const std::string named = line->path + " is busy: sleep (process " + std::to_string(holder) + ")";
         const CommandResult refused = runSimulator({"--device", line->path});
+        ::kill(holder, SIGKILL);
+        ::waitpid(holder, nullptr, 0);
         EXPECT_EQ(refused.status, 1);
         EXPECT_NE(refused.err.find(named), std::string::npos) << refused.err;
         EXPECT_NE(refused.err.find("sudo systemctl stop ModemManager"), std::string::npos) << refused.err;
