@@ -505,8 +505,9 @@ Publishing and lifetime:
                         for a PC at the far end of a null-modem cable: opened raw
                         at 9600 baud 8N1 without flow control, held exclusively
                         (the line itself paces the bytes: no --baud). A path that
-                        is not a serial device, or one another program holds, is
-                        refused. Nothing is published; unplug closes the port.
+                        is not a serial device is refused, and so is one another
+                        program has open (the message names it) or holds locked.
+                        Nothing is published; unplug closes the port.
   --ready FILE          once published, write the pty path (no newline) to FILE
                         atomically (FILE.tmp, then rename)
   --stop-file FILE      exit cleanly once FILE exists (checked every 10 ms)
