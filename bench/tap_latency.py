@@ -14,6 +14,7 @@ largest of each, against the 1,042 us a byte takes at 9600 baud.
 import argparse
 import os
 import select
+import shutil
 import statistics
 import subprocess
 import sys
@@ -75,6 +76,8 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         log = os.path.join(work, "wire.log")
         if args.socat:
+            if not shutil.which("socat"):
+                sys.exit("socat is not installed (Debian and Ubuntu: sudo apt-get install socat)")
             command = ["socat", "-x", "-v", "FILE:%s,raw,echo=0" % pc_name, "FILE:%s,raw,echo=0" % unit_name]
             forwarder = subprocess.Popen(command, stderr=open(log, "w"))
             name = "socat -x -v"
