@@ -21,10 +21,11 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 work=$QV_BUILD_DIR/field-rehearsal/$mode
 rm -rf "$work"
 mkdir -p "$work/unit" "$work/tap" "$work/shots"
-pids=()
+# Only this script's jobs that still run: a number of one that has ended may
+# already be another program's.
 cleanup() {
   local p
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in $(jobs -p); do kill "$p" 2>/dev/null || true; done
   wine reg add 'HKLM\Software\Wine\Ports' /v "COM$com" /t REG_SZ /d "/nonexistent/qv6100-com$com" /f \
     </dev/null >/dev/null 2>&1 || true
   ln -sfn /nonexistent/qv6100-absent "$WINEPREFIX/dosdevices/com$com"
@@ -58,7 +59,6 @@ run_sheet_command() {
 # $work/NAME-a and $work/NAME-b; a file $work/NAME-cut pulls it.
 cable() {
   python3 "$here/null_modem.py" "$work/$1-a" "$work/$1-b" "$work/$1-cut" >"$work/$1.log" 2>&1 &
-  pids+=($!)
   for _ in $(seq 1 100); do [ -L "$work/$1-a" ] && [ -L "$work/$1-b" ] && return; sleep 0.05; done
   fail "the null-modem cable $1 did not come up: $(cat "$work/$1.log")"
 }
@@ -75,8 +75,7 @@ if [ "$mode" = tap ]; then
   run_sheet_command "$work/tap" "$tap" "/dev/ttyUSB0=$(readlink "$work/line-b")" \
     "/dev/ttyUSB1=$(readlink "$work/unit-line-a")" >"$work/tap.out" 2>&1 &
   tap_pid=$!
-  pids+=($tap_pid)
-  unit_end=$(readlink "$work/unit-line-b")
+    unit_end=$(readlink "$work/unit-line-b")
   extra=(--fault wrong --at chunk --index $wrong_chunk --fault-once)
   runs=2
 else
@@ -86,7 +85,6 @@ else
 fi
 run_sheet_command "$work/unit" "$simulator ${extra[*]}" "/dev/ttyUSB0=$unit_end" >"$work/sim.out" 2>&1 &
 sim=$!
-pids+=($sim)
 for _ in $(seq 1 100); do
   grep -qs "qv6100-sim device" "$work/unit/wire.log" && { [ "$mode" = sheet ] || grep -qs "^# qv6100-tap" "$work/tap/wire.log"; } && break
   sleep 0.05
@@ -101,11 +99,10 @@ wine reg delete 'HKLM\SOFTWARE\CORVANE\QV-6100 Update' /v Data /f </dev/null >/d
 log=$work/autopilot.log
 wine "$QV_BUILD_DIR/qv_autopilot.exe" "$QV_BUILD_DIR/QV6100_UPDATE.exe" "COM$com" "$work/shots" \
   --runs $runs --between-ms 3000 </dev/null >"$log" 2>&1 &
-pids+=($!)
 
 # Follows the autopilot: the sheet's cmp after each "Completed!"; in the
-# sheet's run, the cable pulled at 20% of the third transfer and back once
-# that run has failed.
+# sheet's run, the cable pulled at the first tenth of the third transfer the
+# autopilot reports (10% to 90%), and back once that run has failed.
 check=$(grep -o 'cmp image\.bin [^`]*' "$sheet" | head -n 1)
 read -r -a cmp_words <<<"$check"
 [ ${#cmp_words[@]} -eq 3 ] || fail "no 'cmp image.bin FILE' in $sheet"
@@ -117,10 +114,10 @@ for _ in $(seq 1 3000); do
     case $line in
       "[click] OK on COM$com") run=$((run + 1)) transferring=0 ;;
       "[status] Transferring"*) transferring=1 ;;
-      "[progress] 20%"*)
-        if [ "$mode" = sheet ] && [ $run -eq 3 ] && [ $transferring -eq 1 ]; then
+      "[progress] "[1-9]0%*)
+        if [ "$mode" = sheet ] && [ $run -eq 3 ] && [ $transferring -eq 1 ] && [ ! -f "$work/line-cut" ]; then
           touch "$work/line-cut"
-          echo "cable pulled"
+          echo "cable pulled at ${line#\[progress\] }"
         fi
         ;;
       "[message] "*"Failed!"*) [ -f "$work/line-cut" ] && rm -f "$work/line-cut" && echo "cable back" ;;
@@ -157,7 +154,7 @@ $expected"
 [ $checked -eq $((runs - 1)) ] || fail "$checked flash images checked, not $((runs - 1))"
 
 # Ctrl+C ends the simulator (and the tap), the logs whole.
-for p in $sim ${tap_pid:-}; do kill -INT "$p"; done
+for p in $sim ${tap_pid:-}; do jobs -p | grep -qx "$p" && kill -INT "$p"; done
 for _ in $(seq 1 100); do kill -0 $sim 2>/dev/null || kill -0 ${tap_pid:-$sim} 2>/dev/null || break; sleep 0.05; done
 for n in $(seq 2 $runs); do
   grep -q "^# power-on after [0-9]* ms of quiet: update $n," "$work/unit/wire.log" ||
