@@ -75,7 +75,7 @@ if [ "$mode" = tap ]; then
   run_sheet_command "$work/tap" "$tap" "/dev/ttyUSB0=$(readlink "$work/line-b")" \
     "/dev/ttyUSB1=$(readlink "$work/unit-line-a")" >"$work/tap.out" 2>&1 &
   tap_pid=$!
-    unit_end=$(readlink "$work/unit-line-b")
+  unit_end=$(readlink "$work/unit-line-b")
   extra=(--fault wrong --at chunk --index $wrong_chunk --fault-once)
   runs=2
 else

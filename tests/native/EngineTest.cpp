@@ -131,15 +131,6 @@ TEST_F(LinkTest, EndlesslyBusyUnitIsGivenUpOnAfterTenRenewals)
     EXPECT_EQ(11u, Timer(TIMEOUT_TIMER_ID).sets);
 }
 
-TEST_F(LinkTest, UnpluggedCableShowsOnlyTheSystemText)
-{
-    UnplugAtWrite(0);
-    EXPECT_EQ(0, dlg->DetectDevice());
-    ASSERT_EQ(1u, TheScreen().messages.size());
-    EXPECT_EQ(kNotReadyText, TheScreen().messages[0].text);
-    EXPECT_EQ(kCaption, TheScreen().messages[0].caption);
-}
-
 // ---- Bit-rate handshake ------------------------------------------------------------
 
 namespace

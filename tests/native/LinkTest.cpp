@@ -221,18 +221,3 @@ TEST_F(LinkTest, CancelEndsAWait)
     EXPECT_GE(NowMs(), 100);
     EXPECT_LE(NowMs(), 100 + kTimeoutMarginMs);
 }
-
-TEST_F(LinkTest, UnpluggedWriteShowsTheSystemText)
-{
-    UnplugAtWrite(0);
-    const BYTE command[] = {0x57, 0x00};
-    EXPECT_EQ(0, dlg->WritePort(command, sizeof command));
-    ASSERT_EQ(1u, TheScreen().messages.size());
-    EXPECT_EQ(kNotReadyText, TheScreen().messages[0].text);
-    EXPECT_EQ(kCaption, TheScreen().messages[0].caption);
-    EXPECT_EQ(MB_ICONEXCLAMATION, TheScreen().messages[0].type);
-    EXPECT_TRUE(Written().empty());
-    // The receive thread polls a port that fails every call now; it must
-    // still stop (TearDown).
-    ::Sleep(5);
-}
